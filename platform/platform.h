@@ -1,0 +1,29 @@
+// The platform seam: the two waits and the beep the protocol needs.
+//
+// Owns: Beep and Sleep, and which implementation the core calls. The real
+// platform really waits; tests install one that records and never waits, and
+// the simulated hand controller installs one that advances its own clock.
+// Does not own: timers of the window (Qt's) or driver timeouts (the driver's).
+#pragma once
+
+#include <cstdint>
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  // A tone of hz for ms milliseconds; blocks for ms.
+  virtual void Beep(uint32_t hz, uint32_t ms) = 0;
+  // Blocks the calling (the one) thread for ms milliseconds.
+  virtual void Sleep(uint32_t ms) = 0;
+};
+
+// Sleeps for real; beeps with the terminal bell where there is a terminal
+// (Linux has no portable tone generator for an unprivileged process).
+class RealPlatform : public Platform {
+ public:
+  void Beep(uint32_t hz, uint32_t ms) override;
+  void Sleep(uint32_t ms) override;
+};
+
+void UsePlatform(Platform& platform);
+Platform& ThePlatform();

@@ -1,0 +1,11 @@
+// Everything of the toolkit-free core in one include.
+#pragma once
+
+#include "link/ft_driver.h"
+#include "link/usb_device.h"
+#include "platform/platform.h"
+#include "protocol/answer_frame.h"
+#include "protocol/command_channel.h"
+#include "protocol/command_frame.h"
+#include "protocol/link_startup.h"
+#include "protocol/result_codes.h"
