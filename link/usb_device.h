@@ -105,8 +105,9 @@ class UsbDevice {
   void ReportDriverFailure(const char* name);
   void ReportTimeout(const char* name);
   bool RequireOpen(const char* notOpenText);
-  int32_t ConfigCall(const char* notOpenText, const char* failureName, FtStatus (*call)(UsbDevice&));
-  int32_t SendBitMode(const char* notOpenText);
+  int32_t ConfigCall(const char* notOpenText, const char* failureName,
+                     FtStatus (*call)(UsbDevice&));
+  int32_t SendBitMode();
 
   char serialForSerial_[kQueryTextSize] = {};
   char descrForSerial_[kQueryTextSize] = {};

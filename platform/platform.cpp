@@ -18,8 +18,14 @@ void RealPlatform::Beep(uint32_t /*hz*/, uint32_t ms) {
   Sleep(ms);
 }
 
-void RealPlatform::Sleep(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void RealPlatform::Sleep(uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
-void UsePlatform(Platform& platform) { installedPlatform = &platform; }
+void UsePlatform(Platform& platform) {
+  installedPlatform = &platform;
+}
 
-Platform& ThePlatform() { return *installedPlatform; }
+Platform& ThePlatform() {
+  return *installedPlatform;
+}
