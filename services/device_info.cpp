@@ -61,8 +61,7 @@ uint64_t Le64(const uint8_t* p) {
 void CopyCut(char* field, const char* text, size_t chars) {
   std::memset(field, 0, chars + 1);
   if (text == nullptr) return;
-  std::strncpy(field, text, chars);
-  field[chars] = '\0';
+  std::memcpy(field, text, strnlen(text, chars));
 }
 
 template <typename... Args>
