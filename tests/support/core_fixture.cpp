@@ -1,5 +1,7 @@
 #include "tests/support/core_fixture.h"
 
+#include <stdexcept>
+
 #include "link/usb_device.h"
 #include "protocol/command_channel.h"
 #include "protocol/link_startup.h"
@@ -68,6 +70,7 @@ Bytes Answer(uint8_t command, uint8_t counter, uint8_t type, const Bytes& params
 }
 
 Bytes Param(uint8_t id, const Bytes& data) {
+  if (data.size() > 255) throw std::length_error("an answer parameter carries at most 255 bytes");
   return Join({id, static_cast<uint8_t>(data.size())}, data);
 }
 
