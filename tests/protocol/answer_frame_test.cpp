@@ -42,12 +42,6 @@ class AnswerTest : public CoreTest {
   }
 };
 
-Bytes Cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
 // ---- classification -------------------------------------------------------
 
 struct Classified {

@@ -82,6 +82,12 @@ Bytes Notification(uint8_t code) {
   return {kNotificationMarker, code, 0x00, 0x00, 0x00};
 }
 
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
 Bytes Counting(size_t n, uint8_t first) {
   Bytes out(n);
   for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(first + i);

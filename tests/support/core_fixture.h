@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -36,6 +37,8 @@ Bytes Param(uint8_t id, const Bytes& data = {});
 Bytes BulkLengthParam(int32_t length);
 // A notification in place of an answer: FB, code, three bytes not looked at.
 Bytes Notification(uint8_t code);
+// The byte strings one after the other.
+Bytes Cat(std::initializer_list<Bytes> parts);
 // n bytes 0, 1, 2, ... (mod 256), as bulk payload.
 Bytes Counting(size_t n, uint8_t first = 0);
 
