@@ -1,0 +1,15 @@
+// Fuzz target: the composite device information query on a started link and
+// the report built from it, as the "Device Info" button runs them (twice).
+#include <cstddef>
+#include <cstdint>
+
+#include "fuzz/conversations.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  FuzzSession session;
+  session.StartLinkCanned();
+  session.driver.ServeReplies(DecodeReplies(data, size));
+  session.driver.QueueWaitingBytes();
+  ConverseDeviceInfo(SessionElapsedMs);
+  return 0;
+}
