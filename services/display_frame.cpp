@@ -1,6 +1,11 @@
 #include "services/display_frame.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "protocol/answer_frame.h"
 #include "protocol/command_channel.h"
@@ -23,22 +28,151 @@ constexpr uint16_t kMaskAll = 0xFFFF;
 constexpr uint16_t kMaskFirstPixel = 0x8000;
 constexpr int32_t kBytesPerWord = 2;
 
+// Where stage 1 takes its words from. When NextBulkWord is one of the two
+// readers, the words they would yield next are taken straight out of the
+// BulkBuffer or the stream stage, without a call per word; whenever those are
+// used up (and for any other source) the word comes from NextBulkWord itself,
+// which refills, yields its zeros or reads past nothing exactly as it would
+// have. The reader's position is brought up to date before every such call
+// and at the end, so the words, the link reads and the final state are the
+// same as word-by-word calls would leave.
+class WordCursor {
+ public:
+  WordCursor()
+      : kind_(NextBulkWord == NextMemoryWord   ? Kind::Memory
+              : NextBulkWord == NextStreamWord ? Kind::Stream
+                                               : Kind::Other) {
+    Peek();
+  }
+
+  uint16_t Take() {
+    if (next_ == end_) return TakeFromSource();
+    const uint16_t w = LoadWord(next_);
+    next_ += kBytesPerWord;
+    return w;
+  }
+  // Words that Take() can yield without touching the source.
+  size_t Ready() const { return static_cast<size_t>(end_ - next_) / kBytesPerWord; }
+  const uint8_t* Next() const { return next_; }
+  void Skip(size_t words) { next_ += words * kBytesPerWord; }
+
+  // Hands the position back to the reader.
+  void Sync() {
+    if (kind_ == Kind::Memory) {
+      theChannel.memoryPosition = static_cast<size_t>(next_ - theChannel.BulkBuffer);
+    } else if (kind_ == Kind::Stream && next_ != nullptr) {
+      theChannel.streamPosition = static_cast<int32_t>((next_ - theChannel.StreamStage) / 2);
+    }
+  }
+
+ private:
+  enum class Kind { Memory, Stream, Other };
+
+  static uint16_t LoadWord(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+  uint16_t TakeFromSource() {
+    Sync();
+    const uint16_t w = NextBulkWord();
+    Peek();
+    return w;
+  }
+
+  // The words the reader holds ready, as it would yield them.
+  void Peek() {
+    next_ = end_ = nullptr;
+    if (kind_ == Kind::Memory) {
+      const size_t at = theChannel.memoryPosition;
+      if (at % kBytesPerWord != 0 || at > kBulkCapacity) return;
+      next_ = theChannel.BulkBuffer + at;
+      end_ = theChannel.BulkBuffer + kBulkCapacity;
+    } else if (kind_ == Kind::Stream) {
+      const int32_t at = theChannel.streamPosition;
+      const int32_t words = std::min<int32_t>(theChannel.streamWordCount, kStreamStageSize / 2);
+      if (at == kStreamExhausted || at < 0 || at >= words) return;
+      next_ = theChannel.StreamStage + kBytesPerWord * at;
+      end_ = theChannel.StreamStage + kBytesPerWord * words;
+    }
+  }
+
+  const Kind kind_;
+  const uint8_t* next_ = nullptr;
+  const uint8_t* end_ = nullptr;
+};
+
+// Literal tokens are by far the most common: eight words at a time are
+// checked against the eight markers they would meet, and the words before the
+// first one that carries its marker are all literals, copied at once.
+constexpr size_t kLiteralBlock = 8;
+// Where runs or doubled literals crowd the stream, blocks are tried less often.
+constexpr int kTokensAfterFailedBlock = 8;
+
+#if defined(__SSE2__)
+// The markers of eight tokens in a row, the first one's being `marker`.
+__m128i MarkersFrom(uint16_t marker) {
+  constexpr auto step = [](int j) { return static_cast<int16_t>(j * kMarkerStep); };
+  const __m128i offsets =
+      _mm_setr_epi16(step(0), step(1), step(2), step(3), step(4), step(5), step(6), step(7));
+  return _mm_add_epi16(_mm_set1_epi16(static_cast<int16_t>(marker)), offsets);
+}
+
+// Copies the leading literal tokens of the words ready in `source`, at most
+// `limit` of them; returns how many.
+size_t CopyLiterals(WordCursor& source, size_t limit, size_t written, uint16_t marker) {
+  const size_t room = std::min({limit, source.Ready(), kExpansionWords - written});
+  const __m128i prefix = _mm_set1_epi16(static_cast<int16_t>(kMarkerMask));
+  const __m128i advance = _mm_set1_epi16(static_cast<int16_t>(kLiteralBlock * kMarkerStep));
+  __m128i markers = MarkersFrom(marker);
+  size_t copied = 0;
+  while (copied + kLiteralBlock <= room) {
+    const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source.Next()));
+    const auto hits = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(words, prefix), markers)));
+    // Two mask bits per word: the literals are the words before the first hit.
+    const size_t literals =
+        hits == 0 ? kLiteralBlock : static_cast<size_t>(std::countr_zero(hits)) / 2;
+    std::memcpy(ExpansionBuffer + written + copied, source.Next(), literals * kBytesPerWord);
+    source.Skip(literals);
+    copied += literals;
+    if (literals < kLiteralBlock) break;
+    markers = _mm_add_epi16(markers, advance);
+  }
+  return copied;
+}
+#else
+size_t CopyLiterals(WordCursor&, size_t, size_t, uint16_t) {
+  return 0;
+}
+#endif
+
 // Stage 1: the tokens of `count` stream words into the ExpansionBuffer. Stops
 // at the end token or when the buffer is full; a run that would pass its end
 // is cut there.
 void ExpandTokens(int32_t count) {
+  WordCursor source;
   int32_t remaining = count;
   size_t written = 0;
   uint16_t marker = kMarkerFirst;
+  int tokensBeforeBlock = 0;  // tokens one at a time before the next block is tried
   while (remaining > 0 && written < kExpansionWords) {
-    const uint16_t w = NextBulkWord();
+    if (tokensBeforeBlock == 0) {
+      const size_t literals = CopyLiterals(source, static_cast<size_t>(remaining), written, marker);
+      if (literals > 0) {
+        written += literals;
+        remaining -= static_cast<int32_t>(literals);
+        marker = static_cast<uint16_t>(marker + literals * kMarkerStep);
+        continue;
+      }
+      tokensBeforeBlock = kTokensAfterFailedBlock;
+    }
+    --tokensBeforeBlock;
+    const uint16_t w = source.Take();
     if ((w & kMarkerMask) == marker) {
-      const uint16_t v = NextBulkWord();
+      const uint16_t v = source.Take();
       if (remaining > 1 && v == w) {
         ExpansionBuffer[written++] = w;
       } else {
         const int32_t n = (w & kRunLengthMask) + kRunLengthBias;
-        if (n > kRunLengthMax) return;
+        if (n > kRunLengthMax) break;
         const size_t fill = std::min<size_t>(static_cast<size_t>(n), kExpansionWords - written);
         std::fill_n(ExpansionBuffer + written, fill, v);
         written += fill;
@@ -50,23 +184,44 @@ void ExpandTokens(int32_t count) {
     }
     marker = static_cast<uint16_t>(marker + kMarkerStep);
   }
+  source.Sync();
+}
+
+constexpr int kZeroMaskBlock = 16;
+
+bool MasksAllZero(const uint16_t* masks) {
+  uint64_t lanes[kZeroMaskBlock / 4];
+  std::memcpy(lanes, masks, sizeof lanes);
+  uint64_t any = 0;
+  for (uint64_t lane : lanes) any |= lane;
+  return any == 0;
 }
 
 // Stage 2: the 4800 change masks applied to the FrameBuffer with the values
 // that follow them. At most 76800 values: never past word 81599.
 void ApplyChangeMasks() {
   const uint16_t* value = ExpansionBuffer + kMaskCount;
-  uint16_t* stretch = FrameBuffer;
-  for (int g = 0; g < kMaskCount; ++g, stretch += kPixelsPerMask) {
+  int g = 0;
+  while (g < kMaskCount) {
     const uint16_t mask = ExpansionBuffer[g];
-    if (mask == 0) continue;
+    uint16_t* stretch = FrameBuffer + g * kPixelsPerMask;
+    if (mask == 0) {
+      // A sparse frame is mostly zero masks: skip them many at a time.
+      g += g + kZeroMaskBlock <= kMaskCount && MasksAllZero(ExpansionBuffer + g) ? kZeroMaskBlock
+                                                                                 : 1;
+      continue;
+    }
+    ++g;
     if (mask == kMaskAll) {
       std::copy_n(value, kPixelsPerMask, stretch);
       value += kPixelsPerMask;
       continue;
     }
-    for (int bit = 0; bit < kPixelsPerMask; ++bit) {
-      if (mask & (kMaskFirstPixel >> bit)) stretch[bit] = *value++;
+    // Only the set bits, highest (the stretch's first pixel) first.
+    for (uint16_t left = mask; left != 0;) {
+      const int bit = std::countl_zero(left);
+      stretch[bit] = *value++;
+      left = static_cast<uint16_t>(left & ~(kMaskFirstPixel >> bit));
     }
   }
 }
