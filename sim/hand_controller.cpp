@@ -71,8 +71,6 @@ std::vector<DescribedCommand> BuildDeviceCommands() {
   DescribedCommand buttons{kCmdButtonEvent, {}};
   for (uint8_t key = 0; key < kUiKeyCount; ++key) {
     buttons.params.push_back({static_cast<uint8_t>(kButtonPressFirst | key), 0});
-  }
-  for (uint8_t key = 0; key < kUiKeyCount; ++key) {
     buttons.params.push_back(
         {static_cast<uint8_t>(kButtonPressFirst | kButtonReleaseFlag | key), 0});
   }
@@ -180,6 +178,10 @@ void HandController::Tick(uint64_t nowUs) {
 void HandController::Redraw() {
   if (!powered_ || switchedOff_) {
     std::fill(std::begin(screen_), std::end(screen_), uint16_t{0});
+    return;
+  }
+  if (!heldScreen_.empty()) {
+    std::copy(heldScreen_.begin(), heldScreen_.end(), screen_);
     return;
   }
   uint16_t palette[kDeviceColorEntries];
@@ -575,6 +577,16 @@ uint8_t HandController::ExecuteColors(const ReceivedCommand& cmd) {
   QueueAnswer(cmd.command, cmd.counter, kAnswerOk);
   Redraw();
   return kAnswerOk;
+}
+
+void HandController::HoldScreen(const uint16_t* pixels) {
+  heldScreen_.assign(pixels, pixels + kDisplayPixels);
+  Redraw();
+}
+
+void HandController::ReleaseScreen() {
+  heldScreen_.clear();
+  Redraw();
 }
 
 std::array<uint8_t, 4> HandController::ColorEntry(uint16_t index) const {

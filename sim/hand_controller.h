@@ -101,6 +101,10 @@ class HandController {
   void Tick(uint64_t nowUs);
 
   const uint16_t* Screen() const { return screen_; }
+  // The screen shows these 76800 pixels instead of the firmware UI until
+  // ReleaseScreen (tests paint adversarial pictures this way).
+  void HoldScreen(const uint16_t* pixels);
+  void ReleaseScreen();
   // Colour table entry: blue, green, red, 0.
   std::array<uint8_t, 4> ColorEntry(uint16_t index) const;
   void SetColorEntry(uint16_t index, std::array<uint8_t, 4> bgr0);
@@ -167,6 +171,7 @@ class HandController {
   uint8_t cbusHigh_ = 0;
   std::array<std::array<uint8_t, 4>, kDeviceColorEntries> colors_{};
   uint16_t screen_[kDisplayPixels] = {};
+  std::vector<uint16_t> heldScreen_;
   FirmwareUi ui_;
   FrameEncoder encoder_;
   uint32_t framesSent_ = 0;

@@ -9,7 +9,8 @@
 // out or moving fewer bytes; the device cut off after so many bytes).
 // Time comes from a SimClock: on a VirtualClock a read that waits moves the
 // clock to the moment it returns and nothing waits for real; on a RealClock
-// the same read really takes that long. No threads.
+// the same read really takes that long. No threads. Wire time is off unless
+// switched on; the demo setup switches it on with the real clock.
 // Does not own: the device model (HandController) or the link's policy.
 #pragma once
 
@@ -120,7 +121,9 @@ class SimBridge : public FtDriver {
     return ports_.at(bridge).writes;
   }
   void ForgetHostWrites(size_t bridge) { ports_.at(bridge).writes.clear(); }
-  // Wire time on (the default) or off (every byte arrives at once).
+  // Wire time on (bytes take 10 bits each at the configured rate) or off (the
+  // default: every byte arrives at once, so back-to-back commands in virtual
+  // time see each answer whole, as they would after a pause on a real link).
   void SetWireTiming(bool on) { wireTiming_ = on; }
 
   // Fault injection: the call `after` calls from now misbehaves once.
@@ -215,7 +218,7 @@ class SimBridge : public FtDriver {
   std::vector<size_t> PluggedBridges() const;
 
   SimClock& clock_;
-  bool wireTiming_ = true;
+  bool wireTiming_ = false;
   std::deque<Port> ports_;
   std::vector<size_t> lastEnumeration_;
   std::map<FtHandle, OpenHandle> handles_;

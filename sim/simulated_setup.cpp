@@ -7,6 +7,7 @@ SimulatedSetup::SimulatedSetup(bool realTime, HandControllerOptions options)
       platform(clock),
       controller(std::move(options)),
       bridge(clock) {
+  bridge.SetWireTiming(realTime);
   SimBridgeInfo other;
   other.id = kOtherBridgeId;
   other.type = 5;  // FT232R

@@ -3,6 +3,7 @@
 // Owns: a clock (virtual, or real for the programs), the platform seam on it,
 // one hand controller and the bus: bridge 0 an FT232R "USB <-> Serial
 // Converter" with nothing attached, bridge 1 the "Vesk-3 HandController".
+// In real time the bytes take their wire time; in virtual time they do not.
 // Does not own: installing them; the caller does
 //   SimulatedSetup sim(realTime); UseDriver(sim.bridge); UsePlatform(sim.platform);
 // and calls EndLink() before sim goes away.
