@@ -15,6 +15,9 @@ class Vesk3SerialDevice : public SerialDevice {
     device_.HostBytes(data, n, hostBaud, nowUs);
   }
   size_t TakeDeviceBytes(uint8_t* out, size_t max, uint32_t hostBaud, uint64_t nowUs) override {
+    device_.Tick(nowUs);
+    // Only ask when there is something: the model copies from an empty buffer otherwise.
+    if (device_.PendingDeviceBytes() == 0) return 0;
     return device_.TakeDeviceBytes(out, max, hostBaud, nowUs);
   }
   void SetCbusPins(uint8_t highMask) override {
