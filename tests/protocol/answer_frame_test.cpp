@@ -302,7 +302,15 @@ TEST_F(StreamTest, StreamedBulkIsLeftOnTheLink) {
   ReceiveStream(600, Counting(600));
   EXPECT_FALSE(theChannel.BulkInMemory);
   EXPECT_EQ(theChannel.BulkLength, 600);
+  EXPECT_EQ(theChannel.streamRemaining, 600);
   EXPECT_EQ(driver.QueuedDeviceBytes(), 600u);
+}
+
+TEST_F(StreamTest, ANegativeAnnouncementStreamsNothing) {
+  ReceiveStream(-5, {0x11, 0x22});
+  EXPECT_EQ(NextStreamWord(), 0);
+  EXPECT_TRUE(Reads().empty());
+  EXPECT_EQ(driver.QueuedDeviceBytes(), 2u);
 }
 
 TEST_F(StreamTest, WordsComeInRefillsOfAtMostWhatIsLeftOfTheAnnouncement) {
