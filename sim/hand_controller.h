@@ -37,7 +37,9 @@ constexpr uint8_t kNotifySystemChangeDefault = 0x51;  // any code but busy and s
 constexpr uint32_t kDeviceSegmentMax = 65535;         // answer frame plus bulk bytes
 constexpr size_t kDeviceStreamBudget = 165200;  // the most pixel stream bytes one frame carries
 constexpr size_t kDeviceStreamPadding = 512;    // streamed frames end on a 512-byte boundary
-constexpr uint64_t kFrameGapResetUs = 20000;    // a partial frame idle this long is dropped
+// A partial frame idle this long is dropped: longer than the host's 1000 ms
+// write timeout, so a write that went short and was continued stays one frame.
+constexpr uint64_t kFrameGapResetUs = 1500000;
 
 // What the device answers about itself.
 struct HandControllerInfo {
