@@ -242,7 +242,9 @@ void EnterPreload(char** argv) {
 // The testbed's GLib objects live until the process ends; under the
 // sanitizers the emulator does not count them as leaks. The program under
 // test is checked in full.
-extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
+extern "C" const char* __asan_default_options() {
+  return "detect_leaks=0";
+}
 
 int main(int argc, char** argv) {
   EnterPreload(argv);

@@ -3,11 +3,18 @@
 #include <string>
 #include <vector>
 
+#include "services/buttons.h"
 #include "sim/hand_controller.h"
 
 namespace {
 
-constexpr uint8_t kButtonCommand = 174;
+// The button code (key number, +128 for a release) a parameter id stands for.
+std::string ButtonCodeOf(uint8_t id) {
+  for (int32_t code = 0; code < 2 * kButtonRelease; ++code) {
+    if (ButtonParamId(code) == id) return std::to_string(code);
+  }
+  return "?" + std::to_string(id);
+}
 
 class Vesk3SerialDevice : public SerialDevice {
  public:
@@ -31,15 +38,22 @@ class Vesk3SerialDevice : public SerialDevice {
     if (words == "garbled") return "ok " + std::to_string(device_.GarbledBytesIn());
     if (words == "frames") return "ok " + std::to_string(device_.FramesSent());
     if (words == "cbus") return "ok" + Join(cbus_);
+    if (words == "screen") {  // RGB565, row-major, little-endian, as hex
+      static const char kDigits[] = "0123456789abcdef";
+      std::string text = "ok ";
+      const uint16_t* screen = device_.Screen();
+      for (int i = 0; i < kDisplayPixels; ++i) {
+        for (int shift : {4, 0, 12, 8}) text += kDigits[(screen[i] >> shift) & 0xF];
+      }
+      return text;
+    }
     if (words == "commands" || words == "buttons") {
       std::string text = "ok";
       for (const ReceivedCommand& c : device_.ReceivedCommands()) {
         if (words == "commands") {
           text += " " + std::to_string(c.command);
-        } else if (c.command == kButtonCommand) {
-          for (const auto& [id, data] : c.params) {
-            for (uint8_t b : data) text += " " + std::to_string(b);
-          }
+        } else if (c.command == kCmdButtonEvent) {
+          for (const auto& param : c.params) text += " " + ButtonCodeOf(param.first);
         }
       }
       return text;

@@ -2,7 +2,7 @@
 //
 // Owns: the adapter from the chip's SerialDevice calls to the HandController,
 // and its answers to the tests' questions ("commands", "buttons", "cbus",
-// "awake", "garbled"). Does not own: the device's behaviour (sim/).
+// "awake", "garbled", "frames", "screen"). Does not own: the device's behaviour (sim/).
 #pragma once
 
 #include <memory>
