@@ -26,7 +26,7 @@ import sys
 
 sys.path.insert(0, sys.argv[2] if len(sys.argv) > 2 else os.path.dirname(__file__))
 from panel_e2e import (CONNECT, HEIGHT, MIRROR, TIMEOUT, WIDTH, Failure,  # noqa: E402
-                       body, free_display, has_dark_pixels, log, parse_ppm, wait_for)
+                       body, has_dark_pixels, log, parse_ppm, wait_for)
 
 WINDOW_TITLE = "^Tessaro_App for Vesk-3 "  # a regular expression: the title's parentheses stay out
 PUSH_ESC = (276, 14, 81, 26)  # the push ESC button at 96 DPI
@@ -66,13 +66,20 @@ class Session:
         self.xvfb = self.app = self.window = None
 
     def start(self):
-        n = free_display()
+        # Xvfb picks a free display itself and names it on the pipe, so tests
+        # running side by side never race for one.
+        read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-dpi", "96", "-nolisten", "tcp"],
-            env=self.plain_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        wait_for("Xvfb", lambda: os.path.exists(f"/tmp/.X11-unix/X{n}") or self.xvfb.poll() is not None)
-        if self.xvfb.poll() is not None:
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-dpi", "96",
+             "-nolisten", "tcp"],
+            env=self.plain_env, pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as named:
+            number = named.readline().strip()
+        if not number.isdigit():
             raise Failure("Xvfb did not start")
+        n = int(number)
         display = {"DISPLAY": f":{n}", "QT_QPA_PLATFORM": "xcb", "XDG_RUNTIME_DIR": self.workdir}
         self.plain_env.update(display)
         for name in ("QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_STYLE_OVERRIDE"):
