@@ -36,6 +36,7 @@ namespace {
 constexpr const char* kPreloadLibrary = "libumockdev-preload.so.0";
 constexpr const char* kPreloadedMark = "VESK3_EMULATOR_PRELOADED";
 constexpr const char* kSocketVariable = "VESK3_EMULATOR_SOCKET";
+constexpr const char* kChildAsanOptions = "VESK3_EMULATOR_CHILD_ASAN_OPTIONS";
 constexpr guint kTickMs = 1;
 
 struct Emulator {
@@ -229,22 +230,19 @@ void EnterPreload(char** argv) {
   setenv("LD_PRELOAD", preload.c_str(), 1);
   setenv(kPreloadedMark, "1", 1);
   // A sanitizer runtime cannot be first in line behind a preload library.
-  std::string asan = "verify_asan_link_order=0";
-  if (const char* old = std::getenv("ASAN_OPTIONS"); old && *old) asan += std::string(":") + old;
-  setenv("ASAN_OPTIONS", asan.c_str(), 1);
+  // The program under test gets the caller's options; the emulator itself
+  // leaves its testbed to process exit and counts no leaks.
+  std::string asan;
+  if (const char* old = std::getenv("ASAN_OPTIONS"); old && *old) asan = std::string(old) + ":";
+  asan += "verify_asan_link_order=0";
+  setenv(kChildAsanOptions, asan.c_str(), 1);
+  setenv("ASAN_OPTIONS", (asan + ":detect_leaks=0").c_str(), 1);
   execv("/proc/self/exe", argv);
   std::perror("vesk3_ft230x_emulator: cannot run itself under the preload library");
   std::exit(1);
 }
 
 }  // namespace
-
-// The testbed's GLib objects live until the process ends; under the
-// sanitizers the emulator does not count them as leaks. The program under
-// test is checked in full.
-extern "C" const char* __asan_default_options() {
-  return "detect_leaks=0";
-}
 
 int main(int argc, char** argv) {
   EnterPreload(argv);
@@ -294,6 +292,9 @@ int main(int argc, char** argv) {
   g_unix_fd_add(listener, G_IO_IN, OnControlConnect, &em);
   g_timeout_add(kTickMs, OnTick, &em);
 
+  if (const char* childAsan = std::getenv(kChildAsanOptions)) {
+    setenv("ASAN_OPTIONS", childAsan, 1);
+  }
   GPid child = 0;
   GError* error = nullptr;
   if (!g_spawn_async(nullptr, argv + first, nullptr,
