@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "link/usb_device.h"
 #include "protocol/answer_frame.h"
 #include "protocol/command_channel.h"
 #include "tests/services/pixel_stream.h"
@@ -291,6 +292,120 @@ TEST_F(DisplayFrameExchange, DisplayInfoRunningPastTheAnswerIsBadLength) {
   EXPECT_EQ(VK3cmd_GetDisplayFrame(false), kResultBadParameterLength);
 
   EXPECT_EQ(CountPixels(kUntouched), kDisplayPixels);
+}
+
+// A stream of every kind of token, densely: plain literals, literals that
+// carry their token's marker (sent twice), runs of 2..128 and, sometimes, an
+// end token somewhere; cut at a random count.
+struct RandomStream {
+  Words words;
+  int32_t count;
+};
+
+RandomStream MakeRandomStream(uint32_t seed) {
+  uint32_t state = seed * 2654435761u + 1;
+  auto next = [&state](uint32_t n) {
+    state = state * 1664525u + 1013904223u;
+    return (state >> 8) % n;
+  };
+  RandomStream s;
+  const uint32_t tokens = 200 + next(3000);
+  const bool withEnd = next(4) == 0;
+  const uint32_t endAt = next(tokens);
+  const uint32_t literalShare = next(10);  // some streams are nearly all literals
+  for (uint32_t k = 0; k < tokens; ++k) {
+    const uint16_t m = Marker(k);
+    if (withEnd && k == endAt) {
+      s.words.push_back(m | 0x7F);
+      s.words.push_back(static_cast<uint16_t>(next(0x10000)));
+      continue;
+    }
+    const uint32_t kind = next(10);
+    if (kind <= literalShare) {
+      uint16_t w = static_cast<uint16_t>(next(0x10000));
+      if ((w & 0xFF80) == m) w ^= 0x0100;
+      s.words.push_back(w);
+    } else if (kind % 2 == 0) {
+      const uint16_t w = m | static_cast<uint16_t>(next(0x7F));
+      s.words.push_back(w);  // a literal carrying the marker
+      s.words.push_back(w);
+    } else {
+      s.words.push_back(m | static_cast<uint16_t>(next(0x7F)));  // a run
+      s.words.push_back(static_cast<uint16_t>(next(0x10000)));
+    }
+  }
+  const int32_t size = static_cast<int32_t>(s.words.size());
+  s.count = next(3) == 0 ? size - static_cast<int32_t>(next(40)) : size;
+  return s;
+}
+
+// 1275 runs of 128 leave room for 2 words; then literals.
+RandomStream NearlyFullStream() {
+  RandomStream s;
+  uint32_t k = 0;
+  for (; k < 1275; ++k) {
+    s.words.push_back(Marker(k) | 0x7E);
+    s.words.push_back(static_cast<uint16_t>(k));
+  }
+  for (; k < 1275 + 40; ++k) s.words.push_back(static_cast<uint16_t>(Marker(k) ^ 0x4000));
+  s.count = static_cast<int32_t>(s.words.size());
+  return s;
+}
+
+struct DecodeResult {
+  std::vector<uint16_t> expansion;
+  std::vector<uint16_t> frame;
+};
+
+DecodeResult DecodeFrom(WordSource source, const RandomStream& s) {
+  for (int i = 0; i < kExpansionWords; ++i) ExpansionBuffer[i] = static_cast<uint16_t>(i * 31);
+  for (int i = 0; i < kDisplayPixels; ++i) FrameBuffer[i] = static_cast<uint16_t>(i * 7);
+  NextBulkWord = source;
+  DecodeDisplayFrame(s.count);
+  return {Words(ExpansionBuffer, ExpansionBuffer + kExpansionWords),
+          Words(FrameBuffer, FrameBuffer + kDisplayPixels)};
+}
+
+// Word by word, from the BulkBuffer and from the link: the same expansion,
+// the same pixels, and the reader left just after the last word used.
+TEST_F(DisplayFrameExchange, EveryWordSourceDecodesAlike) {
+  std::vector<RandomStream> streams = {NearlyFullStream()};
+  for (uint32_t seed = 0; seed < 60; ++seed) streams.push_back(MakeRandomStream(seed));
+  for (size_t t = 0; t < streams.size(); ++t) {
+    SCOPED_TRACE(t);
+    const RandomStream& s = streams[t];
+    const Bytes bytes = StreamBytes(s.words);
+    ASSERT_LE(bytes.size(), kBulkCapacity);
+
+    ServeWords(s.words);
+    const DecodeResult reference = DecodeFrom(ServedWord, s);
+    const size_t used = WordsAsked();
+
+    std::fill_n(theChannel.BulkBuffer, kBulkCapacity, uint8_t{0});
+    std::copy(bytes.begin(), bytes.end(), theChannel.BulkBuffer);
+    theChannel.memoryPosition = 0;
+    const DecodeResult memory = DecodeFrom(NextMemoryWord, s);
+    EXPECT_TRUE(memory.expansion == reference.expansion);
+    EXPECT_TRUE(memory.frame == reference.frame);
+    EXPECT_EQ(theChannel.memoryPosition, 2 * used);
+
+    driver.QueueDeviceBytes(bytes);
+    theChannel.streamRemaining = static_cast<int64_t>(bytes.size());
+    theChannel.streamPosition = 0;
+    theChannel.streamWordCount = 0;
+    const DecodeResult streamed = DecodeFrom(NextStreamWord, s);
+    EXPECT_TRUE(streamed.expansion == reference.expansion);
+    EXPECT_TRUE(streamed.frame == reference.frame);
+    if (theChannel.streamPosition != kStreamExhausted) {
+      const size_t pulled = (bytes.size() - driver.QueuedDeviceBytes()) / 2;
+      EXPECT_EQ(
+          pulled - static_cast<size_t>(theChannel.streamWordCount - theChannel.streamPosition),
+          used);
+    }
+    // What the decoder left on the link is drained before the next command.
+    Bytes rest(driver.QueuedDeviceBytes());
+    if (!rest.empty()) theUsbDevice.Read(rest.data(), static_cast<int32_t>(rest.size()));
+  }
 }
 
 struct FailureCase {
