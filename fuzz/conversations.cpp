@@ -264,3 +264,39 @@ void BuildFramesAgainstBlock(const uint8_t* data, size_t size) {
     RunStep(steps + at, block.data(), count);
   }
 }
+
+namespace {
+
+// A fresh session whose device answers with the input; the link started first
+// with canned answers when the target fuzzes the steady state.
+template <typename Conversation>
+void Serve(const uint8_t* data, size_t size, bool startLink, Conversation conversation) {
+  FuzzSession session;
+  if (startLink) session.StartLinkCanned();
+  session.driver.ServeReplies(DecodeReplies(data, size));
+  session.driver.QueueWaitingBytes();
+  conversation(SessionElapsedMs);
+}
+
+}  // namespace
+
+void FuzzCommandExchange(const uint8_t* data, size_t size) {
+  Serve(data, size, false, ConverseCommandExchanges);
+}
+
+void FuzzDescriptorTable(const uint8_t* data, size_t size) {
+  FuzzSession session;
+  BuildFramesAgainstBlock(data, size);
+}
+
+void FuzzDisplayFrame(const uint8_t* data, size_t size) {
+  Serve(data, size, true, ConverseDisplayFrames);
+}
+
+void FuzzDeviceInfo(const uint8_t* data, size_t size) {
+  Serve(data, size, true, ConverseDeviceInfo);
+}
+
+void FuzzColorRead(const uint8_t* data, size_t size) {
+  Serve(data, size, true, ConverseColorEntries);
+}

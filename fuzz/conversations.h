@@ -25,6 +25,14 @@ void ConverseDeviceInfo(ElapsedMs elapsed);
 // On a started link: a read of colour entry 3, then its change to pure red.
 void ConverseColorEntries(ElapsedMs elapsed);
 
+// One input of each fuzz target, run from a fresh FuzzSession: what the
+// targets' LLVMFuzzerTestOneInput do, and what the corpus replay test runs.
+void FuzzCommandExchange(const uint8_t* data, size_t size);
+void FuzzDescriptorTable(const uint8_t* data, size_t size);
+void FuzzDisplayFrame(const uint8_t* data, size_t size);
+void FuzzDeviceInfo(const uint8_t* data, size_t size);
+void FuzzColorRead(const uint8_t* data, size_t size);
+
 // The descriptor table target's input: a 16-bit little-endian block length,
 // the block, then frame building steps of three bytes (kind, a, b).
 void BuildFramesAgainstBlock(const uint8_t* data, size_t size);

@@ -9,9 +9,6 @@
 #include "fuzz/conversations.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzSession session;
-  session.driver.ServeReplies(DecodeReplies(data, size));
-  session.driver.QueueWaitingBytes();
-  ConverseCommandExchanges(SessionElapsedMs);
+  FuzzCommandExchange(data, size);
   return 0;
 }

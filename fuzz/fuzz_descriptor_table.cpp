@@ -7,7 +7,6 @@
 #include "fuzz/conversations.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzSession session;
-  BuildFramesAgainstBlock(data, size);
+  FuzzDescriptorTable(data, size);
   return 0;
 }

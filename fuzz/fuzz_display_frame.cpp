@@ -8,10 +8,6 @@
 #include "fuzz/conversations.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzSession session;
-  session.StartLinkCanned();
-  session.driver.ServeReplies(DecodeReplies(data, size));
-  session.driver.QueueWaitingBytes();
-  ConverseDisplayFrames(SessionElapsedMs);
+  FuzzDisplayFrame(data, size);
   return 0;
 }
