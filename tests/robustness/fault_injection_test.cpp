@@ -9,10 +9,16 @@
 
 #include <cstdio>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "tests/robustness/panel_session.h"
+
+// Names the bulk mode in the test's name.
+static void PrintTo(BulkMode mode, std::ostream* out) {
+  *out << (mode == BulkMode::Segments ? "segments" : "streamed");
+}
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,10 @@ struct FuzzTarget {
   const char* name;
   void (*run)(const uint8_t* data, size_t size);
 };
+
+void PrintTo(const FuzzTarget& target, std::ostream* out) {
+  *out << target.name;
+}
 
 const FuzzTarget kTargets[] = {
     {"fuzz_command_exchange", FuzzCommandExchange},
