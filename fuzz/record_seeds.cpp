@@ -4,6 +4,7 @@
 // after each of its writes become the input records the ReplyDriver serves.
 //
 // Usage: fuzz_record_seeds OUTPUT_DIR   (writes OUTPUT_DIR/<target>/<seed>)
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -18,9 +19,11 @@
 #include "protocol/link_startup.h"
 #include "services/display_frame.h"
 #include "sim/hand_controller.h"
+#include "sim/pixel_encoder.h"
 #include "sim/sim_bridge.h"
 #include "sim/sim_clock.h"
 #include "sim/sim_platform.h"
+#include "tests/support/core_fixture.h"
 
 namespace {
 
@@ -226,6 +229,53 @@ void RecordDisplaySeeds(const std::filesystem::path& root) {
          NotifyBeforehand(kNotifyBusyB, NotifyWhen::InPlaceOfNextAnswer), converse, true);
 }
 
+// A whole frame of noise, which no screen of the device's own interface comes
+// near: encoded by the device's encoder, it needs three bulk segments.
+void RecordNoiseFrameSeed(const std::filesystem::path& root) {
+  std::vector<uint16_t> expanded(kMaskCount, 0xFFFF);
+  uint32_t noise = 0x2545F491u;
+  for (int i = 0; i < kDisplayPixels; ++i) {
+    noise ^= noise << 13;
+    noise ^= noise >> 17;
+    noise ^= noise << 5;
+    expanded.push_back(static_cast<uint16_t>(noise));
+  }
+  const Bytes stream = StreamWordsToBytes(EncodeStreamTokens(expanded.data(), expanded.size()));
+  const Bytes info = {240, 0, 64, 1, 1, 0, 0, 0, 0, 0x2C, 1, 0};  // 240 x 320, frame 1, all pixels
+  Bytes params = Param(kParamDisplayInfo, info);
+  const Bytes bulkLength = BulkLengthParam(static_cast<int32_t>(stream.size()));
+  params.insert(params.end(), bulkLength.begin(), bulkLength.end());
+  params.push_back(kParamBulkSegments);
+  params.push_back(0);
+  // The whole display (counter 1 after the start-up), then two frames without changes.
+  Bytes whole = Answer(kCmdDisplayFrame, 1, 0, params);
+  size_t at = 0;
+  size_t room = kBulkSegmentMax - whole.size();
+  while (at < stream.size()) {
+    const size_t k = std::min(room, stream.size() - at);
+    whole.insert(whole.end(), stream.begin() + static_cast<std::ptrdiff_t>(at),
+                 stream.begin() + static_cast<std::ptrdiff_t>(at + k));
+    at += k;
+    if (at == stream.size()) break;
+    const Bytes next = Answer(kCmdDisplayFrame, 1, 0);
+    whole.insert(whole.end(), next.begin(), next.end());
+    room = kBulkSegmentMax - next.size();
+  }
+  Bytes unchanged = BulkLengthParam(0);
+  unchanged.push_back(kParamBulkSegments);
+  unchanged.push_back(0);
+  const Bytes seed = EncodeReplies({{},
+                                    whole,
+                                    Answer(kCmdDisplayFrame, 2, 0, unchanged),
+                                    Answer(kCmdDisplayFrame, 3, 0, unchanged)});
+  FuzzDisplayFrame(seed.data(), seed.size());
+  if (!std::equal(FrameBuffer, FrameBuffer + kDisplayPixels, expanded.begin() + kMaskCount)) {
+    std::fprintf(stderr, "noise-three-segments: the mirror is not the noise\n");
+    std::exit(1);
+  }
+  WriteSeed(root / "fuzz_display_frame", "noise-three-segments", seed);
+}
+
 void RecordDeviceInfoSeeds(const std::filesystem::path& root) {
   const auto dir = root / "fuzz_device_info";
   auto converse = [] { ConverseDeviceInfo(nullptr); };
@@ -297,6 +347,7 @@ int main(int argc, char** argv) {
   RecordExchangeSeeds(root);
   RecordDescriptorSeeds(root);
   RecordDisplaySeeds(root);
+  RecordNoiseFrameSeed(root);
   RecordDeviceInfoSeeds(root);
   RecordColorSeeds(root);
   return 0;
