@@ -22,6 +22,12 @@ constexpr int kBaseUnitX = 6;
 constexpr int kBaseUnitY = 16;
 constexpr int kReferenceDpi = 96;
 
+// The window font's height in whole pixels, as a 10-point font is made at a
+// DPI: points * dpi / 72, rounded (13 pixels at 96 DPI).
+constexpr int WindowFontPixels(int dpi = kReferenceDpi) {
+  return (kWindowFontPoints * dpi + 36) / 72;
+}
+
 constexpr int DialogUnitsToPixelsX(int du, int dpi = kReferenceDpi) {
   return static_cast<int>(static_cast<int64_t>(du) * kBaseUnitX * dpi / (4 * kReferenceDpi));
 }

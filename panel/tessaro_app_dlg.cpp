@@ -88,8 +88,10 @@ CTessaro_AppDlg::CTessaro_AppDlg(QWidget* parent)
                           Qt::MSWindowsFixedSizeDialogHint),
       m_appIcon(AppIcon()) {
   setWindowTitle(kWindowTitle);
-  setFont(QFont(kWindowFontFamily, kWindowFontPoints));
   const int dpi = LayoutDpi();
+  QFont font(kWindowFontFamily);
+  font.setPixelSize(WindowFontPixels(dpi));
+  setFont(font);
   setFixedSize(DialogUnitsToPixelsX(kWindowWidthDu, dpi),
                DialogUnitsToPixelsY(kWindowHeightDu, dpi));
   setSizeGripEnabled(false);

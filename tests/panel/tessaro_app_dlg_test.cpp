@@ -88,6 +88,23 @@ class BoxAnswerer {
   QTimer timer_;
 };
 
+// Holds back the ticks of the window's timers: the tests call the controller
+// themselves, so nothing depends on how long a box takes to show.
+class TimerGate : public QObject {
+ public:
+  explicit TimerGate(QObject* window) : window_(window) { qApp->installEventFilter(this); }
+  ~TimerGate() override { qApp->removeEventFilter(this); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    return event->type() == QEvent::Timer && qobject_cast<QTimer*>(watched) != nullptr &&
+           watched->parent() == window_;
+  }
+
+ private:
+  QObject* window_;
+};
+
 void SendKey(QWidget* to, QEvent::Type type, int key, bool autoRepeat = false) {
   QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
   QApplication::sendEvent(to, &event);
@@ -98,8 +115,10 @@ class DialogTest : public CoreTest {
   void SetUp() override {
     CoreTest::SetUp();
     dialog = std::make_unique<CTessaro_AppDlg>();
+    gate = std::make_unique<TimerGate>(dialog.get());
   }
   void TearDown() override {
+    gate.reset();
     dialog.reset();
     CoreTest::TearDown();
   }
@@ -121,6 +140,7 @@ class DialogTest : public CoreTest {
   void StartCountingFrom(uint8_t counter) { next_ = counter; }
 
   std::unique_ptr<CTessaro_AppDlg> dialog;
+  std::unique_ptr<TimerGate> gate;
   uint8_t next_ = 0;
 };
 
@@ -131,7 +151,7 @@ TEST_F(DialogTest, WindowHasTheTemplateTitleAndFixedSize) {
   EXPECT_FALSE(dialog->windowFlags() & Qt::WindowMaximizeButtonHint);
   EXPECT_TRUE(dialog->windowFlags() & Qt::WindowMinimizeButtonHint);
   EXPECT_EQ(dialog->font().family(), "Arial");
-  EXPECT_EQ(dialog->font().pointSize(), 10);
+  EXPECT_EQ(dialog->font().pixelSize(), 13);  // 10 points at 96 DPI
   EXPECT_FALSE(dialog->windowIcon().isNull());
   // the 240 x 320 image sits at (6, 46) of a 253 x 412 view
   EXPECT_EQ(dialog->Display().size(), QSize(253, 412));
@@ -308,6 +328,30 @@ TEST_F(DialogTest, DeviceInfoClickDoesNothingUnlessConnected) {
   Controller().SetPanelState(DeviceAvailable);
   Button(IDC_DEVICE_INFO)->click();
   EXPECT_TRUE(boxes.seen.empty());
+  EXPECT_TRUE(driver.writes.empty());
+}
+
+TEST_F(DialogTest, PushEscPulsesTheEscLine) {
+  Controller().SetPanelState(DeviceAvailable);
+
+  Button(IDC_PUSH_ESC)->click();
+
+  // the link is opened for the pulse: CBUS1 high for 200 ms, then low
+  EXPECT_TRUE(driver.IsOpen());
+  EXPECT_EQ(driver.CountOf("SetBitMode"), 2);
+  EXPECT_EQ(platform.sleeps, std::vector<uint32_t>{200});
+}
+
+// The colour controls are created hidden and disabled and stay so: no click
+// reaches ChangeColorEntry; without a selection it resets the label.
+TEST_F(DialogTest, ColourControlsCannotBeUsedAndHaveNoSelection) {
+  auto* label = qobject_cast<QLabel*>(dialog->Control(IDC_COLORS_LABEL));
+  label->setText("stale");
+  Button(IDC_CHANGE)->click();
+  EXPECT_EQ(label->text(), "stale");
+
+  Controller().OnChangeColor();
+  EXPECT_EQ(label->text(), "Colors:");
   EXPECT_TRUE(driver.writes.empty());
 }
 
