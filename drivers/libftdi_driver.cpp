@@ -80,8 +80,9 @@ std::string SysfsDirectory(libusb_device* dev, uint8_t bus, uint8_t address) {
   return dir;
 }
 
+// Whole milliseconds, rounded up, so a wait never ends before its deadline.
 int Milliseconds(Clock::duration d) {
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+  auto ms = std::chrono::ceil<std::chrono::milliseconds>(d).count();
   return static_cast<int>(std::clamp<long long>(ms, 0, 1 << 30));
 }
 

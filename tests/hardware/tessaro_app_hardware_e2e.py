@@ -20,6 +20,7 @@ Usage: tessaro_app_hardware_e2e.py TESSARO_APP PANEL_E2E_DIR
 """
 
 import os
+import random
 import socket
 import subprocess
 import sys
@@ -66,20 +67,20 @@ class Session:
         self.xvfb = self.app = self.window = None
 
     def start(self):
-        # Xvfb picks a free display itself and names it on the pipe, so tests
-        # running side by side never race for one.
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-dpi", "96",
-             "-nolisten", "tcp"],
-            env=self.plain_env, pass_fds=(write_end,), stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as named:
-            number = named.readline().strip()
-        if not number.isdigit():
+        # A display number of our own, away from the low numbers other sessions
+        # on the machine use; another number if an Xvfb took it first.
+        for attempt in range(20):
+            n = random.randrange(200, 1000)
+            if os.path.exists(f"/tmp/.X{n}-lock"):
+                continue
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-dpi", "96", "-nolisten", "tcp"],
+                env=self.plain_env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            wait_for("Xvfb", lambda: os.path.exists(f"/tmp/.X11-unix/X{n}") or self.xvfb.poll() is not None)
+            if self.xvfb.poll() is None:
+                break
+        else:
             raise Failure("Xvfb did not start")
-        n = int(number)
         display = {"DISPLAY": f":{n}", "QT_QPA_PLATFORM": "xcb", "XDG_RUNTIME_DIR": self.workdir}
         self.plain_env.update(display)
         for name in ("QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_STYLE_OVERRIDE"):
