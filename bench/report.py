@@ -32,7 +32,7 @@ def mirror_runs():
     path = results / "mirror.jsonl"
     if not path.exists():
         return []
-    return [json.loads(line) for line in path.read_text().splitlines() if line.strip()]
+    return [json.loads(line) for line in path.read_text().splitlines() if line.startswith("{")]
 
 
 def ns(b, clock="cpu_time"):
@@ -125,6 +125,8 @@ for r in mirror_runs():
 extra = results / "program.jsonl"
 if extra.exists():
     for line in extra.read_text().splitlines():
+        if not line.startswith("{"):
+            continue  # the window driver's progress lines
         r = json.loads(line)
         rows.append((r["measure"], r["figure"], r["target"], r["met"], r["command"]))
 
