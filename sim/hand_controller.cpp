@@ -233,6 +233,7 @@ size_t HandController::TakeDeviceBytes(uint8_t* out, size_t max, uint32_t hostBa
                                        uint64_t nowUs) {
   Tick(nowUs);
   const size_t n = std::min(max, PendingDeviceBytes());
+  if (n == 0) return 0;
   std::memcpy(out, out_.data() + outHead_, n);
   outHead_ += n;
   if (hostBaud != uartBaud_) {
