@@ -126,8 +126,7 @@ void SimBridge::ApplyCutOff(Port& port) {
 
 // ---- time and the wire ----
 
-uint64_t SimBridge::ByteNs(const Port& port, uint32_t baud) const {
-  (void)port;
+uint64_t SimBridge::ByteNs(uint32_t baud) const {
   if (!wireTiming_ || baud == 0) return 0;
   return kBitsPerUartByte * kNsPerSecond / baud;
 }
@@ -166,7 +165,7 @@ void SimBridge::PullFromDevice(Port& port, uint64_t t) {
   if (device == nullptr || port.silenced || !port.plugged) return;
   const size_t pending = device->PendingDeviceBytes();
   if (pending == 0) return;
-  const uint64_t byteNs = ByteNs(port, port.config.baud);
+  const uint64_t byteNs = ByteNs(port.config.baud);
   const uint64_t start = std::max(port.rxWireFreeNs, port.deviceReadyNs);
   size_t n = pending;
   if (byteNs > 0)
@@ -205,7 +204,7 @@ uint64_t SimBridge::NextEventNs(const Port& port, uint64_t t, size_t need) const
   if (device != nullptr && !port.silenced && port.plugged) pending = device->PendingDeviceBytes();
   pending = std::min(pending, port.cutOffAfter);
   if (pending > 0) {
-    const uint64_t byteNs = ByteNs(port, port.config.baud);
+    const uint64_t byteNs = ByteNs(port.config.baud);
     const uint64_t start = std::max(port.rxWireFreeNs, port.deviceReadyNs);
     next = std::min(next, start + std::min(need, pending) * byteNs);
   }
@@ -411,7 +410,7 @@ FtStatus SimBridge::Write(FtHandle handle, const void* data, uint32_t n, uint32_
   }
   port->writes.push_back(
       {port->config.baud, std::vector<uint8_t>(bytes, bytes + accepted), now / kNsPerUs});
-  const uint64_t byteNs = ByteNs(*port, port->config.baud);
+  const uint64_t byteNs = ByteNs(port->config.baud);
   const uint64_t start = std::max(now, port->txWireFreeNs);
   for (uint32_t i = 0; i < accepted; ++i) {
     port->tx.push_back({bytes[i], port->config.baud, start + (i + 1) * byteNs});

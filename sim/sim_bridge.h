@@ -203,7 +203,7 @@ class SimBridge : public FtDriver {
   FtStatus Begin(FtCall call, FtHandle handle, Port** port, Fault* fault);
 
   uint64_t NowNs() { return clock_.NowUs() * 1000; }
-  uint64_t ByteNs(const Port& port, uint32_t baud) const;
+  uint64_t ByteNs(uint32_t baud) const;
   void SleepUntilNs(uint64_t ns);
   // Lets everything the wire and the device do up to time t happen.
   void AdvanceTo(Port& port, uint64_t t);
