@@ -34,9 +34,7 @@ constexpr uint32_t kFtDevice232R = 5;
 constexpr uint32_t kFtDevice2232H = 6;
 constexpr uint32_t kFtDevice4232H = 7;
 constexpr uint32_t kFtDevice232H = 8;
-constexpr uint32_t kFtDeviceXSeries = 9;
 constexpr uint32_t kFtDeviceUnknown = 3;
-constexpr uint32_t kFtFlagOpened = 1;  // node flag: the bridge is open (by us)
 
 // Flow control values of SetFlowControl besides kFtFlowRtsCts.
 constexpr uint16_t kFtFlowNone = 0x0000;

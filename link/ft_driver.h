@@ -29,14 +29,19 @@ constexpr FtStatus kFtInvalidBaudRate = 7;
 constexpr FtStatus kFtOtherError = 18;
 
 // Argument values the link passes.
-constexpr uint32_t kFtPurgeRx = 1;            // Purge: empty the receive queue
-constexpr uint32_t kFtPurgeTx = 2;            // Purge: empty the transmit queue
-constexpr uint16_t kFtFlowRtsCts = 0x0100;    // SetFlowControl: RTS/CTS handshake
-constexpr uint8_t kFtBitModeReset = 0x00;     // SetBitMode: back to plain UART
-constexpr uint8_t kFtBitModeCbus = 0x20;      // SetBitMode: CBUS bit-bang
-constexpr uint8_t kFtBits8 = 8;               // SetDataCharacteristics: word length
-constexpr uint8_t kFtStopBits1 = 0;           // SetDataCharacteristics: one stop bit
-constexpr uint8_t kFtParityNone = 0;          // SetDataCharacteristics: no parity
+constexpr uint32_t kFtPurgeRx = 1;          // Purge: empty the receive queue
+constexpr uint32_t kFtPurgeTx = 2;          // Purge: empty the transmit queue
+constexpr uint16_t kFtFlowRtsCts = 0x0100;  // SetFlowControl: RTS/CTS handshake
+constexpr uint8_t kFtBitModeReset = 0x00;   // SetBitMode: back to plain UART
+constexpr uint8_t kFtBitModeCbus = 0x20;    // SetBitMode: CBUS bit-bang
+constexpr uint8_t kFtBits8 = 8;             // SetDataCharacteristics: word length
+constexpr uint8_t kFtStopBits1 = 0;         // SetDataCharacteristics: one stop bit
+constexpr uint8_t kFtParityNone = 0;        // SetDataCharacteristics: no parity
+
+// Node fields the backends fill in the vendor driver's numbering (the link
+// itself looks only at ID and Description).
+constexpr uint32_t kFtFlagOpened = 1;     // Flags: the bridge is open
+constexpr uint32_t kFtDeviceXSeries = 9;  // Type: an FT-X bridge such as the FT230X
 
 // One enumerated bridge, laid out as the vendor driver lays it out (104 bytes).
 struct FtDeviceListInfoNode {
@@ -50,8 +55,9 @@ struct FtDeviceListInfoNode {
 };
 static_assert(sizeof(FtDeviceListInfoNode) == 104, "node layout is fixed");
 
-constexpr size_t kFtSerialLength = 16;       // GetDeviceInfo serial buffer, terminator included
-constexpr size_t kFtDescriptionLength = 64;  // GetDeviceInfo description buffer, terminator included
+constexpr size_t kFtSerialLength = 16;  // GetDeviceInfo serial buffer, terminator included
+constexpr size_t kFtDescriptionLength =
+    64;  // GetDeviceInfo description buffer, terminator included
 
 class FtDriver {
  public:

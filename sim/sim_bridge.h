@@ -27,9 +27,7 @@
 #include "sim/hand_controller.h"
 #include "sim/sim_clock.h"
 
-constexpr uint32_t kFtDeviceTypeX = 9;           // the driver's type number of FT-X bridges
 constexpr uint32_t kOtherBridgeId = 0x04036001;  // an FT232R converter
-constexpr uint32_t kFtFlagOpened = 1;
 constexpr uint32_t kBridgeDefaultBaud = 9600;
 // Timeouts of a freshly opened bridge. The vendor's default is "forever";
 // the simulation bounds it so a test that forgets SetTimeouts cannot hang.
@@ -43,7 +41,7 @@ struct SimBridgeInfo {
   std::string serial;
   uint32_t locId = 0;
   HandController* device = nullptr;  // nullptr: nothing answers on this bridge
-  uint32_t type = kFtDeviceTypeX;
+  uint32_t type = kFtDeviceXSeries;
   uint8_t idlePins = 0x00;  // what GetBitMode reads on lines that are inputs
 };
 

@@ -55,7 +55,9 @@ class LibFtdiDriverTest : public ::testing::Test {
       EXPECT_EQ(d.CreateDeviceInfoList(&count), kFtOk);
       if (count == n || Clock::now() > deadline) {
         std::vector<FtDeviceListInfoNode> nodes(count);
-        if (count > 0) EXPECT_EQ(d.GetDeviceInfoList(nodes.data(), &count), kFtOk);
+        if (count > 0) {
+          EXPECT_EQ(d.GetDeviceInfoList(nodes.data(), &count), kFtOk);
+        }
         nodes.resize(count);
         return nodes;
       }

@@ -134,7 +134,9 @@ TEST_F(AnswerTest, NotificationsInPlaceOfTheAnswer) {
     EXPECT_EQ(theChannel.HoldOffMs, c.holdOffMs);
     EXPECT_EQ(theUsbDevice.IsOpen(), c.linkOpenAfter);
     EXPECT_EQ(driver.QueuedDeviceBytes(), 5u);
-    if (c.linkOpenAfter) ASSERT_EQ(VK3cmd_ReadAnswer(), kResultOk);  // drain it for the next
+    if (c.linkOpenAfter) {
+      ASSERT_EQ(VK3cmd_ReadAnswer(), kResultOk);  // drain it for the next
+    }
   }
 }
 

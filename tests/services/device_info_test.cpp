@@ -87,13 +87,13 @@ INSTANTIATE_TEST_SUITE_P(
                  1, 3, 4},
         // parameter 3 of length 2 is used, though parameter 1 is good
         ModeCase{"BootBadLengthBeatsGoodApp", Concat(Param(3, {1, 2}), Param(1, {1, 0, 2, 0})),
-                 kResultBadParameterLength},
-        ModeCase{"NeitherParameter", Param(9, {1, 0, 2, 0}), kResultNoAnswerParameter},
+                 kResultBadParameterLength, 0, 0, 0},
+        ModeCase{"NeitherParameter", Param(9, {1, 0, 2, 0}), kResultNoAnswerParameter, 0, 0, 0},
         // 254 ends the device's walk; behind it parameter 1 claims 4 bytes
         // but the answer ends after 2 of them
         ModeCase{"DataPastTheAnswer", Concat(Concat(Param(254), Param(9)), {1, 4, 0x12, 0x00}),
-                 kResultBadParameterLength},
-        ModeCase{"EmptyAnswer", {}, kResultNoAnswerParameter}),
+                 kResultBadParameterLength, 0, 0, 0},
+        ModeCase{"EmptyAnswer", {}, kResultNoAnswerParameter, 0, 0, 0}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(DeviceInfoTest, ModeQueryPassesFailuresThrough) {
