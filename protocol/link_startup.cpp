@@ -11,10 +11,10 @@
 namespace {
 
 constexpr uint8_t kWakeUpByte = 0x00;
-// A drain reads at least five bytes per answer it drops; this bounds it to a
-// few hundred kilobytes, so a device that never stops talking cannot hold the
-// window's thread.
-constexpr int kDrainAnswersMax = 65536;
+// The drain drops at most this much (a whole display stream left over and
+// then some, about a second of the line), so a device that never stops
+// talking cannot hold the window's thread.
+constexpr size_t kDrainBytesMax = 2 * kBulkCapacity;
 // The transmit queue of the wake-up byte is polled once a millisecond for at
 // most the write timeout.
 constexpr uint32_t kWakeUpDrainPollsMax = kLinkTimeoutMs;
@@ -29,14 +29,26 @@ bool IsNotificationStop(ResultCode r) {
   return r == kResultPoweredOff || r == kResultSystemChange;
 }
 
+// Bytes one dropped answer took off the link: a refused length or a
+// notification stops after the 5-byte header, anything else after L bytes.
+size_t DrainedBytes(ResultCode r) {
+  if (r == kResultInvalidAnswer || r == kResultDeviceBusy) return kAnswerHeaderSize;
+  size_t length = theChannel.answerFrame.Length();
+  return length > kAnswerHeaderSize ? length : kAnswerHeaderSize;
+}
+
 // Drops answers and notifications waiting on the link; stops at a switched-off
 // or system-change notification and returns it.
 ResultCode DrainWaitingAnswers() {
-  for (int i = 0; i < kDrainAnswersMax; ++i) {
+  size_t drained = 0;
+  while (drained < kDrainBytesMax) {
     if (!theUsbDevice.IsOpen() || theUsbDevice.QueryReadBufLen() == 0) break;
     ResultCode r = VK3cmd_ReadAnswer();
     if (IsNotificationStop(r)) return r;
-    if (r == kResultLinkFailure) break;  // the queue said bytes were there, but none came
+    // The queue said bytes were there, but the answer did not come whole
+    // within the read timeout: what trickles in later is not waited for here.
+    if (r == kResultLinkFailure || r == kResultAnswerTooShort) break;
+    drained += DrainedBytes(r);
   }
   return kResultOk;
 }

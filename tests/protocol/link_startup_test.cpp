@@ -378,6 +378,34 @@ TEST_F(StartUpTest, TheDrainDropsAnswersThatMatchNothing) {
   EXPECT_EQ(driver.QueuedDeviceBytes(), 0u);
 }
 
+TEST_F(StartUpTest, TheDrainOfADeviceThatNeverStopsTalkingIsBounded) {
+  StartLink();
+  // 800 late answers of 528 bytes each (422,400 bytes, well over a second of
+  // the line) are waiting: the drain drops about two BulkBuffers' worth, then
+  // the command goes out
+  const Bytes late = Answer(
+      209, 77, 0, Cat({Param(3, Counting(255)), Param(4, Counting(255)), Param(5, Counting(7))}));
+  ASSERT_EQ(late.size(), kFrameCapacity);
+  Bytes chatter;
+  for (int i = 0; i < 800; ++i) chatter.insert(chatter.end(), late.begin(), late.end());
+  driver.QueueDeviceBytes(chatter);
+  EXPECT_EQ(SendQuery(), kResultOk);
+  EXPECT_EQ(driver.WrittenBytes(), QueryFrame(1));
+  EXPECT_GE(driver.QueuedDeviceBytes(), chatter.size() - 2 * kBulkCapacity - kFrameCapacity);
+  EXPECT_LE(driver.QueuedDeviceBytes(), chatter.size() - 2 * kBulkCapacity);
+}
+
+TEST_F(StartUpTest, TheDrainStopsAtAnAnswerThatDoesNotComeWhole) {
+  StartLink();
+  // the queue reports bytes, but only a header's first three bytes are there
+  // within the read timeout: the drain does not wait for the rest
+  driver.QueueDeviceBytes({0xD1, 0x4D, 0x00});
+  driver.Expect(QueryFrame(1), {});
+  EXPECT_EQ(SendQuery(), kResultOk);
+  EXPECT_EQ(driver.CountOf("GetQueueStatus"), 1);
+  EXPECT_EQ(driver.Mismatches(), "");
+}
+
 // ---- sending -------------------------------------------------------------------
 
 TEST_F(StartUpTest, SteadyStateCostsOneQueueStatusQueryPerCommand) {
