@@ -6,14 +6,13 @@
 #include "protocol/answer_frame.h"
 #include "protocol/command_channel.h"
 #include "services/display_frame.h"
+#include "sim/pixel_encoder.h"
 
 namespace {
 
 constexpr int kPixelsPerMask = 16;
 constexpr uint16_t kMaskAll = 0xFFFF;
 constexpr uint16_t kMaskFirstPixel = 0x8000;
-constexpr uint16_t kPrefixMask = 0xFF80;
-constexpr size_t kRunMax = 128;
 constexpr int kScatteredPixels = kDisplayPixels / 100;  // 1 %
 constexpr int kRectangleSide = 40;
 constexpr int kRectangleLeft = 100;
@@ -51,7 +50,7 @@ Scene Finish(std::string name, StreamWords expanded) {
   for (int g = 0; g < kMaskCount; ++g) {
     scene.changedPixels += __builtin_popcount(expanded[static_cast<size_t>(g)]);
   }
-  scene.stream = LittleEndianBytes(EncodeTokens(expanded));
+  scene.stream = StreamWordsToBytes(EncodeStreamTokens(expanded.data(), expanded.size()));
   scene.expanded = std::move(expanded);
   return scene;
 }
@@ -61,40 +60,6 @@ StreamWords AllMasks() {
 }
 
 }  // namespace
-
-StreamWords EncodeTokens(const StreamWords& expanded) {
-  StreamWords out;
-  out.reserve(expanded.size() * 2);
-  uint32_t k = 0;
-  for (size_t i = 0; i < expanded.size(); ++k) {
-    const uint16_t marker = TokenMarker(k);
-    const uint16_t v = expanded[i];
-    size_t run = 1;
-    while (i + run < expanded.size() && expanded[i + run] == v && run < kRunMax) ++run;
-    // A run word equal to its value would read as a doubled literal.
-    if (run >= 2 && static_cast<uint16_t>(marker | (run - 2)) == v) --run;
-    if (run >= 2) {
-      out.push_back(static_cast<uint16_t>(marker | (run - 2)));
-      out.push_back(v);
-      i += run;
-      continue;
-    }
-    out.push_back(v);
-    if ((v & kPrefixMask) == marker) out.push_back(v);
-    ++i;
-  }
-  return out;
-}
-
-StreamBytes LittleEndianBytes(const StreamWords& words) {
-  StreamBytes bytes;
-  bytes.reserve(words.size() * 2);
-  for (uint16_t w : words) {
-    bytes.push_back(static_cast<uint8_t>(w));
-    bytes.push_back(static_cast<uint8_t>(w >> 8));
-  }
-  return bytes;
-}
 
 Scene FullFrameScene() {
   StreamWords expanded = AllMasks();

@@ -1,5 +1,6 @@
 // Display changes for the benchmarks, and the device's side of their pixel
-// streams: the expanded frame (change masks, then values) and its tokens.
+// streams: the expanded frame (change masks, then values), encoded with the
+// device's own encoder.
 //
 // Owns: the scenes the mirror path is measured with (a full frame, the sparse
 // deltas, the worst case for the token format), their encoding into stream
@@ -38,11 +39,6 @@ Scene RectangleScene();
 // The longest stream a full frame can take: every value carries its token's
 // marker and is sent twice (about 2 stream words per pixel).
 Scene WorstCaseScene();
-
-// Tokens for an expanded frame: runs of 2..128, literals, a literal that
-// carries the current marker sent twice.
-StreamWords EncodeTokens(const StreamWords& expanded);
-StreamBytes LittleEndianBytes(const StreamWords& words);
 
 // The stream in the BulkBuffer as a segmented transfer leaves it (cut at the
 // buffer's size when longer), BulkLength set, NextMemoryWord at its start.
