@@ -45,5 +45,6 @@ if [ ${#debs[@]} -ne 1 ]; then
   say "expected one .deb in $BUILD, found ${#debs[@]}"
   exit 1
 fi
+chmod 0644 "${debs[0]}" # readable by apt's download user whatever the umask
 say "built ${debs[0]}"
 echo "${debs[0]}"
