@@ -5,7 +5,7 @@
 # docs/packaging.md) and the AppStream metadata. As root, in addition: installs
 # it with apt-get, starts the installed Tessaro_App_sim from the PATH in Xvfb and
 # connects it (and runs `vesk3ctl --sim info` when the package has it), removes
-# it and checks that none of its files are left.
+# it and checks that none of its files are left, then purges its record.
 # Usage: tests/package/package_test.sh [PACKAGE.deb]   (builds it with scripts/package.sh
 #        when no package is given)
 set -euo pipefail
@@ -44,14 +44,17 @@ INSTALLED_BY_US=0
 cleanup() {
   [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
-  if [ "$INSTALLED_BY_US" = 1 ] && is_installed; then
-    say "removing $PACKAGE after the failure"
-    apt-get remove -y -qq "$PACKAGE" >/dev/null 2>&1 || true
+  if [ "$INSTALLED_BY_US" = 1 ] && dpkg_knows; then
+    say "purging $PACKAGE after the failure"
+    dpkg --purge "$PACKAGE" >/dev/null 2>&1 || true
   fi
   rm -rf "$WORK"
 }
 trap cleanup EXIT
 
+dpkg_knows() {
+  [ -n "$(dpkg-query -W -f='${db:Status-Status}' "$PACKAGE" 2>/dev/null)" ]
+}
 is_installed() {
   [ "$(dpkg-query -W -f='${db:Status-Status}' "$PACKAGE" 2>/dev/null)" = installed ]
 }
@@ -223,7 +226,6 @@ run_installed_ctl() {
 remove_package() {
   say "apt-get remove $PACKAGE"
   DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq "$PACKAGE" || fail "apt-get remove failed"
-  INSTALLED_BY_US=0
   is_installed && fail "$PACKAGE is still installed"
   # Everything the package brought is gone: its files, and the folders only it used.
   local path left=()
@@ -232,6 +234,11 @@ remove_package() {
   done <"$WORK/installed"
   [ -d "/usr/share/doc/$PACKAGE" ] && left+=("/usr/share/doc/$PACKAGE")
   [ ${#left[@]} -eq 0 ] || fail "left behind after apt-get remove: ${left[*]}"
+  # dpkg keeps the record of a removed package that has a postrm until it is
+  # purged: purge it, so the machine is as it was.
+  dpkg --purge "$PACKAGE" >/dev/null || fail "dpkg --purge failed"
+  ! dpkg_knows || fail "dpkg still knows $PACKAGE after the purge"
+  INSTALLED_BY_US=0
 }
 
 # --- the run ----------------------------------------------------------------
