@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package the project needs to build, test, benchmark and fuzz.
+# Installs every Debian 12 package the project needs to build, test, benchmark, fuzz and package.
 # Safe to run twice: apt-get only installs what is missing. Run as root (or with sudo).
 set -euo pipefail
 
@@ -12,6 +12,7 @@ PACKAGES=(
   umockdev libumockdev-dev
   xvfb xdotool xclip x11-utils imagemagick
   fonts-liberation
+  dpkg-dev lintian appstream gzip
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the normal build, then
 # the same tests under AddressSanitizer and UndefinedBehaviorSanitizer, then a
-# short run of each benchmark and each fuzzer so they keep working.
+# short run of each benchmark and each fuzzer so they keep working, and last
+# the Debian package: built, checked, installed, run and removed.
 # Usage: scripts/test.sh            (as root on a fresh Debian 12 machine, or with sudo rights)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -58,5 +59,8 @@ if [ -x scripts/fuzz.sh ]; then
   step "fuzzers (${FUZZ_SECONDS:-30} s each)"
   scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
 fi
+
+step "Debian package (Release build, lintian, install, run and remove)"
+tests/package/package_test.sh
 
 step "all tests passed"
