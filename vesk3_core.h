@@ -1,4 +1,5 @@
-// Everything of the toolkit-free core in one include.
+// Everything of the toolkit-free core in one include. The simulated device is
+// not part of it: sim/vesk3_sim.h includes that.
 #pragma once
 
 #include "link/ft_driver.h"
@@ -9,16 +10,11 @@
 #include "protocol/command_frame.h"
 #include "protocol/link_startup.h"
 #include "protocol/result_codes.h"
+#include "protocol/wire.h"
 #include "services/buttons.h"
 #include "services/colors.h"
 #include "services/device_info.h"
 #include "services/display_frame.h"
 #include "services/frame_view.h"
 #include "services/panel_ui.h"
-#include "sim/firmware_ui.h"
-#include "sim/hand_controller.h"
-#include "sim/pixel_encoder.h"
-#include "sim/sim_bridge.h"
-#include "sim/sim_clock.h"
-#include "sim/sim_platform.h"
-#include "sim/simulated_setup.h"
+#include "services/program_state.h"

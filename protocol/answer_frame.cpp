@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr uint8_t kAnswerTypeOk = 0;
 constexpr uint8_t kSingleByteExchangeA = 0x00;
 constexpr uint8_t kSingleByteExchangeB = 0xFF;
 
@@ -44,17 +43,17 @@ ResultCode ClassifyAnswerType(const uint8_t* bytes) {
   switch (bytes[2]) {
     case kAnswerTypeOk:
       return bytes[1] == Sent().bytes[1] ? kResultOk : kResultWrongCounter;
-    case 16:
+    case kAnswerUnknownCommand:
       return kResultInvalidCommand;
-    case 17:
+    case kAnswerCounterMismatch:
       return kResultDeviceCounterMismatch;
-    case 18:
+    case kAnswerUnknownParameter:
       return kResultUnknownParameter;
-    case 19:
+    case kAnswerTooManyParameters:
       return kResultTooManyParameters;
-    case 20:
+    case kAnswerTooManyBytes:
       return kResultTooManyBytesSent;
-    case 32:
+    case kAnswerCannotExecute:
       return kResultCannotExecute;
     default:
       return kResultUnknownAnswerType;

@@ -12,27 +12,13 @@
 #include <cstdint>
 #include <map>
 
-constexpr size_t kFrameCapacity = 528;        // command and answer frames, terminator included
-constexpr size_t kAnswerHeaderSize = 5;       // code, counter, type, 16-bit length
+#include "protocol/wire.h"
+
 constexpr size_t kBulkCapacity = 165200;      // BulkBuffer bytes
 constexpr size_t kStreamStageSize = 512;      // bytes per streamed refill
 constexpr int32_t kStreamExhausted = 0xFFFF;  // stream position once the stream has ended
-constexpr int32_t kBulkSegmentMax = 65535;    // answer frame plus bulk bytes of one segment
-constexpr uint8_t kCounterFirst = 1;
-constexpr uint8_t kCounterLast = 239;
-constexpr uint8_t kCounterUnknownCommand = 240;
-constexpr uint8_t kFrameTerminator = 0xFF;
 
-// Answer parameter ids with a meaning of their own.
-constexpr uint8_t kParamBulkLength = 252;    // 4 bytes: BulkLength
-constexpr uint8_t kParamBulkSegments = 253;  // bulk data follows in segments
-constexpr uint8_t kParamBulkStream = 254;    // bulk data follows as one stream
-
-// Notifications in place of an answer.
-constexpr uint8_t kNotificationMarker = 0xFB;
-constexpr uint8_t kNotifyBusyA = 0xAA;
-constexpr uint8_t kNotifyBusyB = 0xB7;
-constexpr uint8_t kNotifySwitchedOff = 0x36;
+// The pause owed after a notification.
 constexpr uint32_t kHoldOffNotificationMs = 500;
 constexpr uint32_t kHoldOffBusyMs = 4000;
 

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr uint8_t kWakeUpByte = 0x00;
 // The drain drops at most this much (a whole display stream left over and
 // then some, about a second of the line), so a device that never stops
 // talking cannot hold the window's thread.
@@ -79,7 +78,7 @@ bool WaitForTransmitQueueEmpty() {
 // One 0x00 byte at 9600 baud wakes the device after power-up.
 bool WakeUpDevice() {
   if (theUsbDevice.SetBaudRate(kWakeUpBaud) != 0) return false;
-  if (theUsbDevice.Write(&kWakeUpByte, 1) != 1) return false;
+  if (theUsbDevice.Write(&kWakeUpCode, 1) != 1) return false;
   if (!WaitForTransmitQueueEmpty()) return false;
   ThePlatform().Sleep(kWakeUpSettleMs);
   VK3cmd_Init();

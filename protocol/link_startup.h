@@ -10,9 +10,8 @@
 #include <cstdint>
 
 #include "protocol/result_codes.h"
+#include "protocol/wire.h"
 
-constexpr uint32_t kWakeUpBaud = 9600;
-constexpr uint32_t kWorkBaud = 3000000;
 constexpr uint32_t kWakeUpSettleMs = 550;
 constexpr uint32_t kHoldOffBeepHz = 3000;
 constexpr uint32_t kHoldOffBeepMs = 50;

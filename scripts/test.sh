@@ -21,6 +21,24 @@ cmake --build build -j"$JOBS"
 step "tests (normal build)"
 ctest --test-dir build --output-on-failure -j"$JOBS"
 
+# A parent project that does nothing but add_subdirectory() on this repository,
+# with default options, must configure and build the core. Only vesk3_core is
+# built, in a scratch folder, through ccache where it is installed.
+step "as a subproject (vesk3_core)"
+PARENT=$(mktemp -d)
+trap 'rm -rf "$PARENT"' EXIT
+cat >"$PARENT/CMakeLists.txt" <<CMAKE
+cmake_minimum_required(VERSION 3.25)
+project(vesk3_parent LANGUAGES C CXX)
+add_subdirectory("$ROOT" tessaro_app)
+CMAKE
+LAUNCHER=()
+if command -v ccache >/dev/null; then
+  LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -G Ninja -S "$PARENT" -B "$PARENT/build" -DCMAKE_BUILD_TYPE=Release "${LAUNCHER[@]}" >/dev/null
+cmake --build "$PARENT/build" --target vesk3_core -j"$JOBS"
+
 step "sanitizer build (ASan + UBSan)"
 cmake -G Ninja -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVESK3_SANITIZE=ON -DVESK3_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$JOBS"

@@ -8,10 +8,7 @@
 
 namespace {
 
-constexpr uint8_t kButtonParamBase = 0x20;
-constexpr uint8_t kButtonParamRelease = 0x10;
-constexpr uint8_t kButtonKeyBits = 0x0F;
-constexpr uint32_t kEscLineHigh = 0x2;  // CBUS1 driven high
+constexpr uint32_t kEscLineHigh = kCbusEscLine;
 constexpr uint32_t kEscLineLow = 0x0;
 constexpr const char* kButtonEventLabel = "VK3cmd_InsertButtonEvent()";
 

@@ -8,19 +8,11 @@
 #include <cstdint>
 
 #include "protocol/result_codes.h"
+#include "protocol/wire.h"
 #include "services/panel_ui.h"
 
-constexpr uint8_t kCmdButtonEvent = 174;
-constexpr int32_t kButtonRelease = 128;
+constexpr int32_t kButtonRelease = 128;  // added to a key number: its release
 constexpr uint32_t kEscPulseMs = 200;
-
-// Device key numbers.
-constexpr int kKeyEsc = 0;
-constexpr int kKeyEnter = 1;
-constexpr int kKeyLeft = 2;
-constexpr int kKeyRight = 3;
-constexpr int kKeyUp = 4;
-constexpr int kKeyDown = 5;
 
 // The device key for a PC virtual-key code (Esc 0x1B, Enter 0x0D, arrows 0x25-0x28), or -1.
 int DeviceKeyForVirtualKey(uint32_t virtualKey);

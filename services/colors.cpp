@@ -12,7 +12,6 @@ namespace {
 constexpr uint16_t kColorAnswerMinLength = 9;    // shorter answers change nothing
 constexpr uint16_t kColorAnswerFullLength = 11;  // answer bytes 7-10 hold the entry
 constexpr size_t kColorOffset = 7;               // after header, parameter id and length
-constexpr uint16_t kColorEntryBytes = 4;
 constexpr const char* kLabelEmpty = "Colors:";
 
 uint8_t Blue(uint32_t color) {

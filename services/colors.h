@@ -8,11 +8,8 @@
 
 #include <cstdint>
 
+#include "protocol/wire.h"
 #include "services/panel_ui.h"
-
-constexpr uint8_t kCmdColors = 253;
-constexpr uint8_t kParamReadColor = 193;
-constexpr uint8_t kParamWriteColor = 194;
 
 void ReadColorEntry(PanelUi& ui, uint32_t& currentColor);
 void ChangeColorEntry(PanelUi& ui, uint32_t& currentColor);

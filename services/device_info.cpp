@@ -10,12 +10,6 @@
 
 namespace {
 
-constexpr uint8_t kModeDataLength = 4;
-constexpr uint8_t kChipIdDataLength = 24;
-constexpr uint8_t kItem17DataLength = 1;
-constexpr uint8_t kTextDataLength = 32;
-constexpr size_t kChipIdBytes = 8;
-constexpr size_t kUniqueIdBytes = 16;
 constexpr size_t kSerialChars = 8;
 constexpr size_t kDescriptionChars = 64;
 constexpr uint8_t kTextEmptyMarker = 255;

@@ -10,15 +10,8 @@
 #include <string>
 
 #include "protocol/result_codes.h"
+#include "protocol/wire.h"
 #include "services/panel_ui.h"
-
-constexpr uint8_t kCmdInformation = 248;
-constexpr uint8_t kItemMode = 1;
-constexpr uint8_t kAnswerModeApp = 1;
-constexpr uint8_t kAnswerModeBoot = 3;
-constexpr uint8_t kItemChipId = 16;
-constexpr uint8_t kItem17 = 17;
-constexpr uint8_t kItemText = 209;
 
 struct DeviceInfo {
   char bridgeSerial[9] = {};
@@ -32,7 +25,8 @@ struct DeviceInfo {
   char infoText[33] = {};
 };
 
-ResultCode VK3cmd_GetMode(int32_t* bootMode, uint16_t* protocolVersion1, uint16_t* protocolVersion2);
+ResultCode VK3cmd_GetMode(int32_t* bootMode, uint16_t* protocolVersion1,
+                          uint16_t* protocolVersion2);
 // uniqueId may be null; otherwise it receives 16 bytes.
 ResultCode VK3cmd_GetChipId(uint64_t* chipId, uint8_t* uniqueId);
 ResultCode VK3cmd_GetInfoItem17(uint8_t* value);

@@ -10,20 +10,9 @@
 #include <cstdint>
 
 #include "protocol/result_codes.h"
+#include "protocol/wire.h"
 
-constexpr uint8_t kCmdDisplayFrame = 209;
-constexpr uint8_t kParamWholeDisplay = 1;
-constexpr uint8_t kParamDisplayChanges = 2;
-constexpr uint8_t kParamDisplayInfo = 3;
-constexpr uint8_t kDisplayInfoLength = 12;
-
-constexpr int kDisplayWidth = 240;
-constexpr int kDisplayHeight = 320;
-constexpr int kDisplayPixels = kDisplayWidth * kDisplayHeight;  // 76800
-constexpr int kMaskCount = kDisplayPixels / 16;                  // 4800
 constexpr int kExpansionWords = 163202;
-constexpr uint16_t kMarkerFirst = 0x9180;
-constexpr uint16_t kMarkerStep = 0x0A80;
 
 extern uint16_t FrameBuffer[kDisplayPixels];
 extern uint16_t ExpansionBuffer[kExpansionWords];

@@ -13,11 +13,18 @@
 #include <string>
 #include <vector>
 
-#include "services/display_frame.h"
+#include "protocol/wire.h"
 
 // Device key numbers, as button events and the hardware Esc line deliver them.
-enum class UiKey : int { Esc = 0, Enter = 1, Left = 2, Right = 3, Up = 4, Down = 5 };
-constexpr int kUiKeyCount = 6;
+enum class UiKey : int {
+  Esc = kKeyEsc,
+  Enter = kKeyEnter,
+  Left = kKeyLeft,
+  Right = kKeyRight,
+  Up = kKeyUp,
+  Down = kKeyDown
+};
+constexpr int kUiKeyCount = kKeyCount;
 
 // The colour table entries the interface draws with.
 constexpr uint16_t kColorBackground = 0;

@@ -4,33 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "protocol/command_channel.h"
-#include "services/buttons.h"
-#include "services/colors.h"
-#include "services/device_info.h"
+#include "protocol/wire.h"
 
 namespace {
 
-// Answer types of refusals.
-constexpr uint8_t kAnswerOk = 0;
-constexpr uint8_t kRefuseUnknownCommand = 16;
-constexpr uint8_t kRefuseCounter = 17;
-constexpr uint8_t kRefuseUnknownParam = 18;
-constexpr uint8_t kRefuseTooManyParams = 19;
-constexpr uint8_t kRefuseTooManyBytes = 20;
-constexpr uint8_t kRefuseCannotExecute = 32;
-constexpr uint8_t kNotifiedInstead = 0xFB;  // recorded answer type: a notification went instead
-
-constexpr uint8_t kItemDescriptor = 10;
-constexpr uint8_t kButtonPressFirst = 0x20;
-constexpr uint8_t kButtonReleaseFlag = 0x10;
-constexpr uint8_t kButtonKeyBits = 0x0F;
-constexpr size_t kColorIndexBytes = 2;
-constexpr size_t kColorValueBytes = 4;
-constexpr size_t kModeDataBytes = 4;
-constexpr size_t kChipIdBytes = 8;
-constexpr size_t kNotificationFiller = 3;
-constexpr uint8_t kCbusEscLine = 0x02;
+// Recorded answer type: a notification went out in place of the answer.
+constexpr uint8_t kNotifiedInstead = kNotificationMarker;
+// The bytes after a notification's marker and code.
+constexpr size_t kNotificationFiller = kNotificationSize - 2;
 constexpr size_t kOutCompactAt = 1 << 16;
 
 using Bytes = std::vector<uint8_t>;
@@ -70,9 +51,9 @@ struct DescribedCommand {
 std::vector<DescribedCommand> BuildDeviceCommands() {
   DescribedCommand buttons{kCmdButtonEvent, {}};
   for (uint8_t key = 0; key < kUiKeyCount; ++key) {
-    buttons.params.push_back({static_cast<uint8_t>(kButtonPressFirst | key), 0});
+    buttons.params.push_back({static_cast<uint8_t>(kButtonParamBase | key), 0});
     buttons.params.push_back(
-        {static_cast<uint8_t>(kButtonPressFirst | kButtonReleaseFlag | key), 0});
+        {static_cast<uint8_t>(kButtonParamBase | kButtonParamRelease | key), 0});
   }
   return {
       buttons,
@@ -121,7 +102,7 @@ int HandController::ParamLength(uint8_t command, uint8_t id) const {
     for (auto [pid, length] : c.params) {
       if (pid != id) continue;
       // A colour write carries its four colour bytes right after the index.
-      if (command == kCmdColors && id == kParamWriteColor) return length + kColorValueBytes;
+      if (command == kCmdColors && id == kParamWriteColor) return length + kColorEntryBytes;
       return length;
     }
     return -1;
@@ -135,7 +116,7 @@ void HandController::PowerOn() {
   powered_ = true;
   awake_ = false;
   switchedOff_ = false;
-  uartBaud_ = kDeviceWakeUpBaud;
+  uartBaud_ = kWakeUpBaud;
   out_.clear();
   outHead_ = 0;
   notifyNext_ = false;
@@ -216,10 +197,10 @@ void HandController::HostBytes(const uint8_t* data, size_t n, uint32_t hostBaud,
     return;
   }
   if (!awake_) {
-    const uint8_t* wake = static_cast<const uint8_t*>(std::memchr(data, kDeviceWakeUpByte, n));
+    const uint8_t* wake = static_cast<const uint8_t*>(std::memchr(data, kWakeUpCode, n));
     if (wake == nullptr) return;
     awake_ = true;
-    uartBaud_ = kDeviceWorkBaud;
+    uartBaud_ = kWorkBaud;
     garbledIn_ += n - static_cast<size_t>(wake - data) - 1;  // what followed came too slowly
     return;
   }
@@ -346,7 +327,7 @@ void HandController::ResetParser() {
 void HandController::StartParam(uint8_t id) {
   const int length = ParamLength(current_.command, id);
   if (length < 0) {
-    if (pendingRefusal_ == 0) pendingRefusal_ = kRefuseUnknownParam;
+    if (pendingRefusal_ == 0) pendingRefusal_ = kAnswerUnknownParameter;
     state_ = ParseState::SkipToTerminator;
     return;
   }
@@ -370,10 +351,10 @@ void HandController::ParseByte(uint8_t b) {
     case ParseState::Counter:
       current_.counter = b;
       if (!KnownCommand(current_.command)) {
-        pendingRefusal_ = kRefuseUnknownCommand;
+        pendingRefusal_ = kAnswerUnknownCommand;
         state_ = ParseState::SkipToTerminator;
       } else {
-        if (b == 0 || b > kCounterLast) pendingRefusal_ = kRefuseCounter;
+        if (b == 0 || b > kCounterLast) pendingRefusal_ = kAnswerCounterMismatch;
         state_ = ParseState::ParamId;
       }
       if (b == kFrameTerminator) {  // no counter is 0xFF: the frame ended early
@@ -402,7 +383,7 @@ void HandController::ParseByte(uint8_t b) {
   if (state_ != ParseState::Idle && frameBytes_ >= kFrameCapacity) {
     // A full frame goes without terminator; one that ends inside data is too long.
     if (state_ == ParseState::ParamData && pendingRefusal_ == 0) {
-      pendingRefusal_ = kRefuseTooManyBytes;
+      pendingRefusal_ = kAnswerTooManyBytes;
     }
     FinishFrame();
   }
@@ -421,9 +402,9 @@ void HandController::FinishFrame() {
   }
   cmd.answerType = refusal;
   if (refusal == 0) Execute(cmd);
-  if (cmd.answerType != kAnswerOk) {
+  if (cmd.answerType != kAnswerTypeOk) {
     const uint8_t counter =
-        cmd.answerType == kRefuseUnknownCommand ? kCounterUnknownCommand : cmd.counter;
+        cmd.answerType == kAnswerUnknownCommand ? kCounterUnknownCommand : cmd.counter;
     QueueAnswer(cmd.command, counter, cmd.answerType);
   }
   KeepReceived(cmd);
@@ -449,7 +430,7 @@ void HandController::Execute(ReceivedCommand& cmd) {
       cmd.answerType = ExecuteColors(cmd);
       break;
     default:
-      cmd.answerType = kRefuseUnknownCommand;
+      cmd.answerType = kAnswerUnknownCommand;
       break;
   }
 }
@@ -457,8 +438,8 @@ void HandController::Execute(ReceivedCommand& cmd) {
 // ---- the commands ----
 
 uint8_t HandController::ExecuteInformation(const ReceivedCommand& cmd) {
-  if (cmd.params.empty()) return kRefuseCannotExecute;
-  if (cmd.params.size() > 1) return kRefuseTooManyParams;
+  if (cmd.params.empty()) return kAnswerCannotExecute;
+  if (cmd.params.size() > 1) return kAnswerTooManyParameters;
   const HandControllerInfo& info = options_.info;
   Bytes params;
   Bytes bulk;
@@ -467,7 +448,7 @@ uint8_t HandController::ExecuteInformation(const ReceivedCommand& cmd) {
       Bytes data;
       PutLe16(data, info.protocolVersion1);
       PutLe16(data, info.protocolVersion2);
-      static_assert(kModeDataBytes == 4);
+      static_assert(kModeDataLength == 4);
       PutParam(params, options_.bootMode == BootMode::Boot ? kAnswerModeBoot : kAnswerModeApp,
                data);
       break;
@@ -497,28 +478,28 @@ uint8_t HandController::ExecuteInformation(const ReceivedCommand& cmd) {
       PutParam(params, kItemText, Bytes(info.text.begin(), info.text.end()));
       break;
     default:
-      return kRefuseUnknownParam;
+      return kAnswerUnknownParameter;
   }
-  QueueAnswer(cmd.command, cmd.counter, kAnswerOk, params);
+  QueueAnswer(cmd.command, cmd.counter, kAnswerTypeOk, params);
   QueueBytes(bulk.data(), bulk.size());
-  return kAnswerOk;
+  return kAnswerTypeOk;
 }
 
 uint8_t HandController::ExecuteButton(const ReceivedCommand& cmd) {
-  if (cmd.params.empty()) return kRefuseCannotExecute;
-  if (cmd.params.size() > 1) return kRefuseTooManyParams;
+  if (cmd.params.empty()) return kAnswerCannotExecute;
+  if (cmd.params.size() > 1) return kAnswerTooManyParameters;
   const uint8_t id = cmd.params[0].first;
-  QueueAnswer(cmd.command, cmd.counter, kAnswerOk);
-  ApplyKey(static_cast<UiKey>(id & kButtonKeyBits), (id & kButtonReleaseFlag) == 0);
-  return kAnswerOk;
+  QueueAnswer(cmd.command, cmd.counter, kAnswerTypeOk);
+  ApplyKey(static_cast<UiKey>(id & kButtonKeyBits), (id & kButtonParamRelease) == 0);
+  return kAnswerTypeOk;
 }
 
 uint8_t HandController::ExecuteDisplay(const ReceivedCommand& cmd) {
-  if (cmd.params.size() > 2) return kRefuseTooManyParams;
+  if (cmd.params.size() > 2) return kAnswerTooManyParameters;
   bool whole = false;
   for (const auto& param : cmd.params) whole = whole || param.first == kParamWholeDisplay;
   if (cmd.params.size() == 2 && cmd.params[0].first == cmd.params[1].first) {
-    return kRefuseTooManyParams;
+    return kAnswerTooManyParameters;
   }
   const bool streamed = options_.bulkMode == BulkMode::Streamed;
   EncodeOptions encoding;
@@ -540,11 +521,11 @@ uint8_t HandController::ExecuteDisplay(const ReceivedCommand& cmd) {
   PutParam(params, kParamDisplayInfo, info);  // first: the one after 252 is never looked at
   PutParam(params, kParamBulkLength, length);
   PutParam(params, streamed ? kParamBulkStream : kParamBulkSegments);
-  QueueAnswer(cmd.command, cmd.counter, kAnswerOk, params);
+  QueueAnswer(cmd.command, cmd.counter, kAnswerTypeOk, params);
 
   if (streamed) {
     QueueBytes(frame.bytes.data(), frame.bytes.size());
-    return kAnswerOk;
+    return kAnswerTypeOk;
   }
   // Segments: each is an answer frame and bulk bytes, together at most segmentSize.
   size_t header = kAnswerHeaderSize + params.size();
@@ -555,29 +536,29 @@ uint8_t HandController::ExecuteDisplay(const ReceivedCommand& cmd) {
     QueueBytes(frame.bytes.data() + at, k);
     at += k;
     if (at >= frame.bytes.size()) break;
-    QueueAnswer(cmd.command, cmd.counter, kAnswerOk);
+    QueueAnswer(cmd.command, cmd.counter, kAnswerTypeOk);
     header = kAnswerHeaderSize;
   }
-  return kAnswerOk;
+  return kAnswerTypeOk;
 }
 
 uint8_t HandController::ExecuteColors(const ReceivedCommand& cmd) {
-  if (cmd.params.empty()) return kRefuseCannotExecute;
-  if (cmd.params.size() > 1) return kRefuseTooManyParams;
+  if (cmd.params.empty()) return kAnswerCannotExecute;
+  if (cmd.params.size() > 1) return kAnswerTooManyParameters;
   const auto& [id, data] = cmd.params[0];
   const uint16_t index = static_cast<uint16_t>(data[0] | (data[1] << 8));
-  if (index >= kDeviceColorEntries) return kRefuseCannotExecute;
+  if (index >= kDeviceColorEntries) return kAnswerCannotExecute;
   if (id == kParamReadColor) {
     const auto& entry = colors_[index];
     Bytes params;
     PutParam(params, kParamReadColor, Bytes(entry.begin(), entry.end()));
-    QueueAnswer(cmd.command, cmd.counter, kAnswerOk, params);
-    return kAnswerOk;
+    QueueAnswer(cmd.command, cmd.counter, kAnswerTypeOk, params);
+    return kAnswerTypeOk;
   }
-  std::copy_n(data.begin() + kColorIndexBytes, kColorValueBytes, colors_[index].begin());
-  QueueAnswer(cmd.command, cmd.counter, kAnswerOk);
+  std::copy_n(data.begin() + kColorIndexBytes, kColorEntryBytes, colors_[index].begin());
+  QueueAnswer(cmd.command, cmd.counter, kAnswerTypeOk);
   Redraw();
-  return kAnswerOk;
+  return kAnswerTypeOk;
 }
 
 void HandController::HoldScreen(const uint16_t* pixels) {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "services/display_frame.h"
+#include "protocol/wire.h"
 #include "sim/firmware_ui.h"
 #include "sim/pixel_encoder.h"
 
@@ -29,12 +29,8 @@ enum class BulkMode { Segments, Streamed };
 // A notification goes out at once, or takes the place of the next answer.
 enum class NotifyWhen { Now, InPlaceOfNextAnswer };
 
-constexpr uint32_t kDeviceWakeUpBaud = 9600;
-constexpr uint32_t kDeviceWorkBaud = 3000000;
-constexpr uint8_t kDeviceWakeUpByte = 0x00;
 constexpr size_t kDeviceColorEntries = 64;
 constexpr uint8_t kNotifySystemChangeDefault = 0x51;  // any code but busy and switched off
-constexpr uint32_t kDeviceSegmentMax = 65535;         // answer frame plus bulk bytes
 constexpr size_t kDeviceStreamBudget = 165200;  // the most pixel stream bytes one frame carries
 constexpr size_t kDeviceStreamPadding = 512;    // streamed frames end on a 512-byte boundary
 // A partial frame idle this long is dropped: longer than the host's 1000 ms
@@ -59,7 +55,7 @@ struct HandControllerOptions {
   BulkMode bulkMode = BulkMode::Segments;
   // Answer frame plus bulk bytes of one segment. The host reads segments of
   // 65535; a smaller value makes the device misbehave on purpose.
-  uint32_t segmentSize = kDeviceSegmentMax;
+  uint32_t segmentSize = kBulkSegmentMax;
   size_t streamBudget = kDeviceStreamBudget;
   // Streamed frames: an end token, then zeros up to a 512-byte boundary, so the
   // host's 512-byte reads never wait for bytes that do not come.
@@ -153,7 +149,7 @@ class HandController {
   bool powered_ = false;
   bool awake_ = false;
   bool switchedOff_ = false;
-  uint32_t uartBaud_ = kDeviceWakeUpBaud;
+  uint32_t uartBaud_ = kWakeUpBaud;
   uint64_t nowUs_ = 0;
 
   ParseState state_ = ParseState::Idle;

@@ -14,14 +14,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "services/display_frame.h"
+#include "protocol/wire.h"
 
-constexpr uint16_t kStreamMarkerMask = 0xFF80;
-constexpr uint16_t kStreamRunBits = 0x7F;
-constexpr uint16_t kStreamEndBits = 0x7F;  // low bits of the end token
-constexpr size_t kStreamRunMin = 2;
-constexpr size_t kStreamRunMax = 128;
-constexpr int kStreamPixelsPerMask = 16;
 constexpr size_t kExpandedFrameMax = kMaskCount + kDisplayPixels;  // 81600 words
 
 // The marker prefix of token number k: (0x9180 + k * 0x0A80) mod 0x10000.

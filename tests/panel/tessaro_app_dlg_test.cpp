@@ -141,6 +141,8 @@ class DialogTest : public CoreTest {
 
   std::unique_ptr<CTessaro_AppDlg> dialog;
   std::unique_ptr<TimerGate> gate;
+
+ private:
   uint8_t next_ = 0;
 };
 

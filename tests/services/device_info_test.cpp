@@ -20,6 +20,7 @@ class DeviceInfoTest : public ServiceTest {
     Exchange({kInfo, counter, item, 0xFF}, Answer(kInfo, counter, type, params));
   }
 
+ private:
   uint8_t nextCounter_ = 1;
 };
 

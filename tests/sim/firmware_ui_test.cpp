@@ -52,7 +52,7 @@ TEST(FirmwareUi, KeysMoveTheMenuOpenItemsAndGoBack) {
 
 TEST(FirmwareUi, TheNotificationsPageSendsWhatIsChosen) {
   HandController device;
-  device.HostBytes(std::vector<uint8_t>{0x00}.data(), 1, kDeviceWakeUpBaud, 0);
+  device.HostBytes(std::vector<uint8_t>{0x00}.data(), 1, kWakeUpBaud, 0);
   Press(device, {UiKey::Down, UiKey::Down, UiKey::Down, UiKey::Enter});
   ASSERT_EQ(device.Ui().Page(), UiPage::Notifications);
   const Picture before = Shown(device);
@@ -60,7 +60,7 @@ TEST(FirmwareUi, TheNotificationsPageSendsWhatIsChosen) {
   Press(device, {UiKey::Enter});               // "Busy notice"
   Press(device, {UiKey::Down, UiKey::Enter});  // "System change"
   std::vector<uint8_t> out(device.PendingDeviceBytes());
-  out.resize(device.TakeDeviceBytes(out.data(), out.size(), kDeviceWorkBaud, 0));
+  out.resize(device.TakeDeviceBytes(out.data(), out.size(), kWorkBaud, 0));
   EXPECT_EQ(out, (std::vector<uint8_t>{0xFB, 0xAA, 0, 0, 0, 0xFB, 0x51, 0, 0, 0}));
   EXPECT_NE(Shown(device), before);  // "Sent: ..." shows
 
