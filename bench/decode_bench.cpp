@@ -11,10 +11,12 @@
 #include "bench/memory_bridge.h"
 #include "bench/scenes.h"
 #include "link/usb_device.h"
+#include "platform/platform.h"
 #include "protocol/answer_frame.h"
 #include "protocol/command_channel.h"
 #include "services/display_frame.h"
 #include "services/frame_view.h"
+#include "services/program_state.h"
 
 namespace {
 
@@ -24,6 +26,7 @@ constexpr int kWindowViewWidth = 253;
 constexpr int kWindowViewHeight = 412;
 
 MemoryBridge bridge;
+RealPlatform realPlatform;
 
 void Memcpy(benchmark::State& state, size_t bytes) {
   std::vector<uint8_t> from(bytes, 0x5A), to(bytes);
@@ -64,10 +67,8 @@ void DecodeFromMemory(benchmark::State& state, const Scene& scene) {
 }
 
 void DecodeStreamed(benchmark::State& state, const Scene& scene) {
-  ResetDisplayState();
   bridge.bridges = {{0x04036015, "Vesk-3 HandController"}};
-  UseDriver(bridge);
-  theUsbDevice.Reset();
+  ProgramScope program(bridge, realPlatform);
   theUsbDevice.DeviceKind = kDeviceKindHandController;
   if (theUsbDevice.Open() != 0) {
     state.SkipWithError("memory bridge did not open");
@@ -88,7 +89,6 @@ void DecodeStreamed(benchmark::State& state, const Scene& scene) {
   if (!ExpandedAsScene(scene, scene.expanded.size())) {
     state.SkipWithError("decoded frame differs from the scene");
   }
-  EndLink();
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * scene.stream.size()));
   state.counters["stream_bytes"] = static_cast<double>(scene.stream.size());
   state.counters["pixels"] = scene.changedPixels;

@@ -20,6 +20,7 @@
 #include "protocol/command_channel.h"
 #include "protocol/link_startup.h"
 #include "services/display_frame.h"
+#include "services/program_state.h"
 #include "sim/simulated_setup.h"
 #if VESK3_BENCH_LIBFTDI
 #include "bench/hardware_bus.h"
@@ -64,16 +65,7 @@ std::vector<uint16_t> WithSquare(std::vector<uint16_t> base, int x, int y, uint1
 struct RealTimeLink {
   explicit RealTimeLink(BulkMode mode) : sim(true), metered(sim.bridge) {
     sim.controller.Options().bulkMode = mode;
-    theUsbDevice.Reset();
-    theChannel.Reset();
-    ResetDisplayState();
-    UseDriver(metered);
-    UsePlatform(sim.platform);
     VK3cmd_Init();
-  }
-  ~RealTimeLink() {
-    EndLink();
-    UsePlatform(realPlatform);
   }
   bool MirrorsDevice() const {
     return std::equal(FrameBuffer, FrameBuffer + kDisplayPixels, sim.controller.Screen());
@@ -81,6 +73,7 @@ struct RealTimeLink {
 
   SimulatedSetup sim;
   MeteredDriver metered;
+  ProgramScope program{metered, sim.platform};
 };
 
 // One refresh, timed; adds its time and the wire time of its bytes.
@@ -160,16 +153,13 @@ void NoChange(benchmark::State& state, BulkMode mode) {
 
 // One tick of the 250 ms presence poll timer of a window that is not connected.
 void PollTick(benchmark::State& state, FtDriver& driver) {
-  theUsbDevice.Reset();
-  theChannel.Reset();
-  UseDriver(driver);
+  ProgramScope program(driver, realPlatform);
   HeadlessView view;
   FrontPanelController controller(view);
   controller.Start();
   controller.OnTimer(TIMER_POLL);  // NoDevice or DeviceAvailable from here on
   for (auto _ : state) controller.OnTimer(TIMER_POLL);
   state.counters["available"] = controller.PanelStateNow() == DeviceAvailable;
-  EndLink();
 }
 
 void PollNoBridge(benchmark::State& state) {

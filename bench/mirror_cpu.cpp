@@ -28,6 +28,7 @@
 #include "platform/platform.h"
 #include "protocol/command_channel.h"
 #include "services/display_frame.h"
+#include "services/program_state.h"
 #include "sim/simulated_setup.h"
 #if VESK3_BENCH_LIBFTDI
 #include "bench/hardware_bus.h"
@@ -146,8 +147,7 @@ int RunMirror(const Options& o) {
   sim.controller.Options().bulkMode =
       o.bulk == "streamed" ? BulkMode::Streamed : BulkMode::Segments;
   MeteredDriver metered(sim.bridge);
-  UseDriver(metered);
-  UsePlatform(sim.platform);
+  ProgramScope program(metered, sim.platform);
   HeadlessView view;
   FrontPanelController controller(view);
   controller.Start();
@@ -205,7 +205,6 @@ int RunMirror(const Options& o) {
                               static_cast<double>(refreshMs.size()),
       100 * (processCpuUs - deviceCpuUs) / wallUs, 100 * deviceCpuUs / wallUs,
       100 * processCpuUs / wallUs, view.boxes.size(), mirrored ? "true" : "false");
-  EndLink();
   return view.boxes.empty() ? 0 : 1;
 }
 
@@ -231,7 +230,8 @@ int RunIdle(const Options& o) {
     return 2;
   }
   MeteredDriver metered(*bus);
-  UseDriver(metered);
+  RealPlatform platform;
+  ProgramScope program(metered, platform);
   HeadlessView view;
   FrontPanelController controller(view);
   controller.Start();
@@ -255,7 +255,6 @@ int RunIdle(const Options& o) {
       o.bus.c_str(), wallUs / 1e6, ticks,
       controller.PanelStateNow() == DeviceAvailable ? "true" : "false", 100 * processCpuUs / wallUs,
       100 * static_cast<double>(metered.meter.cpuUs) / wallUs);
-  EndLink();
   return 0;
 }
 

@@ -90,19 +90,12 @@ FtStatus ReplyDriver::Write(FtHandle handle, const void* data, uint32_t n, uint3
 }
 
 FuzzSession::FuzzSession() {
-  theUsbDevice.Reset();
-  theChannel.Reset();
-  ResetDisplayState();
-  UseDriver(driver);
-  UsePlatform(platform);
   VK3cmd_Init();  // as the window does when it is initialised
   currentSession = this;
 }
 
 FuzzSession::~FuzzSession() {
   currentSession = nullptr;
-  EndLink();
-  theUsbDevice.Reset();
 }
 
 void FuzzSession::StartLinkCanned() {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "protocol/result_codes.h"
+#include "services/program_state.h"
 #include "tests/support/fake_driver.h"
 #include "tests/support/recording_platform.h"
 
@@ -42,9 +43,9 @@ class ReplyDriver : public FakeDriver {
   size_t next_ = 0;
 };
 
-// One fuzz execution: resets the link, the command channel and the display
-// state, installs a fresh ReplyDriver and RecordingPlatform, and at the end
-// closes the link and goes back to the built-in driver.
+// One fuzz execution: a fresh ReplyDriver and RecordingPlatform installed on a
+// fresh program state, and at the end the link closed and the built-in driver
+// back (ProgramScope).
 class FuzzSession {
  public:
   FuzzSession();
@@ -58,6 +59,7 @@ class FuzzSession {
 
   ReplyDriver driver;
   RecordingPlatform platform;
+  ProgramScope program{driver, platform};
 };
 
 // Aborts (a crash libFuzzer reports) when a service returned a code that no

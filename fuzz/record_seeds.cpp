@@ -18,6 +18,7 @@
 #include "protocol/command_channel.h"
 #include "protocol/link_startup.h"
 #include "services/display_frame.h"
+#include "services/program_state.h"
 #include "sim/hand_controller.h"
 #include "sim/pixel_encoder.h"
 #include "sim/sim_bridge.h"
@@ -114,14 +115,8 @@ struct SimulatedDesk {
     info.serial = "VK3A0417";
     info.device = &device;
     bridge.AddBridge(info);
-    theUsbDevice.Reset();
-    theChannel.Reset();
-    ResetDisplayState();
-    UseDriver(recorder);
-    UsePlatform(platform);
     VK3cmd_Init();
   }
-  ~SimulatedDesk() { EndLink(); }
 
   // Lets the device's clock run, as it does between two window messages.
   void Pass(uint64_t ms) {
@@ -134,6 +129,7 @@ struct SimulatedDesk {
   SimBridge bridge;
   ConversationRecorder recorder;
   SimPlatform platform;
+  ProgramScope program{recorder, platform};
 };
 
 using Conversation = std::function<void(SimulatedDesk&)>;

@@ -3,10 +3,8 @@
 #include <QApplication>
 #include <QFileInfo>
 
-#include "link/ft_driver.h"
-#include "link/usb_device.h"
 #include "panel/tessaro_app_dlg.h"
-#include "platform/platform.h"
+#include "services/program_state.h"
 
 namespace {
 
@@ -33,16 +31,13 @@ QString ApplicationTitle(const char* argv0) {
 }
 
 int RunTessaroApp(int argc, char** argv, FtDriver& driver, Platform& platform) {
-  UseDriver(driver);
-  UsePlatform(platform);
+  // Program end is the scope's end: the link closes if it is still open,
+  // before the driver goes.
+  ProgramScope program(driver, platform);
   SwitchOffHighDpiScaling();
-  {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(ApplicationTitle(argc > 0 ? argv[0] : nullptr));
-    CTessaro_AppApp app;
-    (void)app.InitInstance();
-  }
-  // Program end: the link closes if it is still open, before the driver goes.
-  EndLink();
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(ApplicationTitle(argc > 0 ? argv[0] : nullptr));
+  CTessaro_AppApp app;
+  (void)app.InitInstance();
   return 0;
 }

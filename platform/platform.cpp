@@ -26,6 +26,10 @@ void UsePlatform(Platform& platform) {
   installedPlatform = &platform;
 }
 
+void UseRealPlatform() {
+  installedPlatform = &defaultPlatform;
+}
+
 Platform& ThePlatform() {
   return *installedPlatform;
 }

@@ -29,4 +29,6 @@ class RealPlatform : public Platform {
 };
 
 void UsePlatform(Platform& platform);
+// Back to the built-in real platform, the one in force before any UsePlatform.
+void UseRealPlatform();
 Platform& ThePlatform();

@@ -1,14 +1,11 @@
 // Tessaro_App: the front panel program for a real Vesk-3 hand controller on
 // its FT230X bridge, through libftdi1.
 #include "drivers/libftdi_driver.h"
-#include "link/usb_device.h"
 #include "panel/tessaro_app_app.h"
 #include "platform/platform.h"
 
 int main(int argc, char** argv) {
   LibFtdiDriver driver;
   RealPlatform platform;
-  int code = RunTessaroApp(argc, argv, driver, platform);
-  EndLink();  // no link call may reach the driver once it is gone
-  return code;
+  return RunTessaroApp(argc, argv, driver, platform);
 }

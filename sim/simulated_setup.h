@@ -5,8 +5,8 @@
 // Converter" with nothing attached, bridge 1 the "Vesk-3 HandController".
 // In real time the bytes take their wire time; in virtual time they do not.
 // Does not own: installing them; the caller does
-//   SimulatedSetup sim(realTime); UseDriver(sim.bridge); UsePlatform(sim.platform);
-// and calls EndLink() before sim goes away.
+//   SimulatedSetup sim(realTime); ProgramScope program(sim.bridge, sim.platform);
+// so that the link ends before sim goes away.
 #pragma once
 
 #include <cstddef>

@@ -17,6 +17,7 @@
 #include "protocol/command_channel.h"
 #include "protocol/link_startup.h"
 #include "services/device_info.h"
+#include "services/program_state.h"
 #include "sim/hand_controller.h"
 #include "tests/hardware/emulator_control.h"
 
@@ -364,11 +365,8 @@ TEST_F(LibFtdiDriverTest, TheLinkWakesTheHandControllerAndQueriesIt) {
   bridge = Add("vesk3", 0x0403, 0x6015, "VK3A0001", "Vesk-3 HandController");
   ASSERT_GE(bridge, 0);
   ASSERT_EQ(WaitForBridges(1).size(), 1u);
-  theUsbDevice.Reset();
-  theChannel.Reset();
   RealPlatform platform;
-  UseDriver(driver);
-  UsePlatform(platform);
+  ProgramScope program(driver, platform);
   VK3cmd_Init();
 
   DeviceInfo info;
@@ -380,7 +378,6 @@ TEST_F(LibFtdiDriverTest, TheLinkWakesTheHandControllerAndQueriesIt) {
   std::string heard = Command("heard");
   EXPECT_EQ(heard.rfind("ok 9600:00 3000000:f80101fff8020aff", 0), 0u) << heard;
   EXPECT_EQ(Command("device", "awake"), "ok 1");
-  EndLink();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "protocol/command_channel.h"
 #include "protocol/link_startup.h"
 #include "services/display_frame.h"
+#include "services/program_state.h"
 #include "tests/panel/recording_view.h"
 #include "tests/services/pixel_stream.h"
 #include "tests/support/core_fixture.h"
@@ -71,8 +72,7 @@ class ControllerTest : public CoreTest {
 
   // A fresh link, device and window for the next case of a table.
   void Restart() {
-    theUsbDevice.Reset();
-    theChannel.Reset();
+    ResetProgramState();
     VK3cmd_Init();
     driver = FakeDriver();
     view = RecordingView();

@@ -258,19 +258,12 @@ std::string StepName(const SessionStep& step) {
 }
 
 PanelSession::PanelSession(HandControllerOptions options)
-    : sim(false, std::move(options)), stopwatch(sim), controller(view) {
-  theUsbDevice.Reset();
-  theChannel.Reset();
-  ResetDisplayState();
-  UseDriver(stopwatch);
-  UsePlatform(sim.platform);
+    : sim(false, std::move(options)),
+      stopwatch(sim),
+      program(stopwatch, sim.platform),
+      controller(view) {
   view.controller = &controller;
   controller.Start();
-}
-
-PanelSession::~PanelSession() {
-  EndLink();
-  theUsbDevice.Reset();
 }
 
 void PanelSession::Pass(uint64_t ms) {

@@ -15,6 +15,7 @@
 
 #include "link/ft_driver.h"
 #include "panel/front_panel_controller.h"
+#include "services/program_state.h"
 #include "sim/simulated_setup.h"
 
 // A box as the window showed it, with the panel state while it was open.
@@ -134,7 +135,6 @@ std::string StepName(const SessionStep& step);
 class PanelSession {
  public:
   explicit PanelSession(HandControllerOptions options = {});
-  ~PanelSession();
   PanelSession(const PanelSession&) = delete;
   PanelSession& operator=(const PanelSession&) = delete;
 
@@ -155,6 +155,7 @@ class PanelSession {
 
   SimulatedSetup sim;
   Stopwatch stopwatch;
+  ProgramScope program;  // the stopwatch and the device's clock installed on a fresh state
   SessionView view;
   FrontPanelController controller;
 

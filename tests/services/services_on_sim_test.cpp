@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "link/usb_device.h"
@@ -13,31 +14,21 @@
 #include "services/colors.h"
 #include "services/device_info.h"
 #include "services/display_frame.h"
+#include "services/program_state.h"
 #include "sim/simulated_setup.h"
 #include "tests/services/service_fixture.h"
 
 namespace {
 
-// Installed between tests: never waits, and outlives every fixture.
-VirtualClock idleClock;
-SimPlatform idlePlatform(idleClock);
-
 class ServicesOnSim : public ::testing::Test {
  protected:
   void SetUp() override { Install({}); }
-  void TearDown() override {
-    EndLink();
-    UsePlatform(idlePlatform);
-  }
+  void TearDown() override { program.reset(); }
 
   void Install(HandControllerOptions options) {
-    EndLink();
+    program.reset();
     sim = std::make_unique<SimulatedSetup>(false, std::move(options));
-    theUsbDevice.Reset();
-    theChannel.Reset();
-    ResetDisplayState();
-    UseDriver(sim->bridge);
-    UsePlatform(sim->platform);
+    program.emplace(sim->bridge, sim->platform);
     VK3cmd_Init();
   }
 
@@ -46,6 +37,7 @@ class ServicesOnSim : public ::testing::Test {
   }
 
   std::unique_ptr<SimulatedSetup> sim;
+  std::optional<ProgramScope> program;
   RecordingPanel panel;
   uint32_t colour = 0;
 };

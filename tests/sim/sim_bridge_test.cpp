@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 
 #include "link/usb_device.h"
+#include "services/program_state.h"
+#include "sim/sim_platform.h"
 #include "tests/support/core_fixture.h"
 
 namespace {
@@ -31,11 +34,10 @@ SimBridgeInfo Other(uint32_t id, const char* description) {
 class SimBridgeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    theUsbDevice.Reset();
-    UseDriver(bridge);
+    program.emplace(bridge, platform);
     theUsbDevice.DeviceKind = kDeviceKindHandController;
   }
-  void TearDown() override { EndLink(); }
+  void TearDown() override { program.reset(); }
 
   // The hand controller as the only bridge, opened through the driver table.
   FtHandle OpenHandController() {
@@ -62,8 +64,10 @@ class SimBridgeTest : public ::testing::Test {
 
   VirtualClock clock;
   SimBridge bridge{clock};
+  SimPlatform platform{clock};
   HandController device;
   HandController secondDevice;
+  std::optional<ProgramScope> program;
 };
 
 TEST_F(SimBridgeTest, TheLinkFindsTheHandControllerOnTheBus) {

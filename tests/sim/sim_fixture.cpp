@@ -1,30 +1,16 @@
 #include "tests/sim/sim_fixture.h"
 
-#include "link/usb_device.h"
 #include "protocol/answer_frame.h"
-#include "protocol/command_channel.h"
 #include "protocol/command_frame.h"
 #include "protocol/link_startup.h"
-#include "services/display_frame.h"
-
-namespace {
-// Installed between tests: never waits, and outlives every fixture.
-VirtualClock idleClock;
-SimPlatform idlePlatform(idleClock);
-}  // namespace
 
 void SimTest::SetUp() {
-  theUsbDevice.Reset();
-  theChannel.Reset();
-  ResetDisplayState();
-  UseDriver(sim.bridge);
-  UsePlatform(sim.platform);
+  program.emplace(sim.bridge, sim.platform);
   VK3cmd_Init();
 }
 
 void SimTest::TearDown() {
-  EndLink();
-  UsePlatform(idlePlatform);
+  program.reset();
 }
 
 ResultCode SimTest::Exchange(uint8_t command, std::initializer_list<SentParam> params,

@@ -1,8 +1,8 @@
 // The fixture of the tests that run the program's core against the simulated
 // hand controller behind the simulated bridge, in virtual time.
 //
-// Owns: resetting the global link, command channel and display state;
-// installing the simulated bridge and platform; one-call exchanges built with
+// Owns: a fresh program state for every case with the simulated bridge and
+// platform installed (ProgramScope); one-call exchanges built with
 // the core's own VK3cmd_ functions; the host's writes as the wire saw them.
 // Does not own: what a test asserts.
 #pragma once
@@ -11,9 +11,11 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <vector>
 
 #include "protocol/result_codes.h"
+#include "services/program_state.h"
 #include "sim/simulated_setup.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -42,4 +44,5 @@ class SimTest : public ::testing::Test {
   Bytes AnswerParam(uint8_t id) const;
 
   SimulatedSetup sim;
+  std::optional<ProgramScope> program;  // from SetUp to TearDown
 };

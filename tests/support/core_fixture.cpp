@@ -2,19 +2,10 @@
 
 #include <stdexcept>
 
-#include "link/usb_device.h"
 #include "protocol/command_channel.h"
 #include "protocol/link_startup.h"
-#ifdef VESK3_HAVE_DISPLAY_STATE
-#include "services/display_frame.h"
-#endif
 
 namespace {
-
-// Installed between tests, so nothing ever reaches a fixture's driver or
-// platform after it is gone, and nothing ever waits for real.
-FakeDriver idleDriver;
-RecordingPlatform idlePlatform;
 
 Bytes Le16(uint16_t v) {
   return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
@@ -106,20 +97,12 @@ Bytes DescriptorAnswer(int32_t announced) {
 }
 
 void CoreTest::SetUp() {
-  theUsbDevice.Reset();
-  theChannel.Reset();
-#ifdef VESK3_HAVE_DISPLAY_STATE
-  ResetDisplayState();
-#endif
-  UseDriver(driver);
-  UsePlatform(platform);
+  program.emplace(driver, platform);
   VK3cmd_Init();  // as the window does when it is initialised
 }
 
 void CoreTest::TearDown() {
-  theUsbDevice.Reset();
-  UseDriver(idleDriver);
-  UsePlatform(idlePlatform);
+  program.reset();
 }
 
 void CoreTest::ExpectWakeUp() {

@@ -1,7 +1,7 @@
 // The fixture every core test starts from, and the standard start-up script.
 //
-// Owns: resetting the global link, command channel and display state between
-// cases; installing a fresh FakeDriver (one hand controller attached) and a
+// Owns: a fresh program state for every case (ProgramScope); installing a
+// fresh FakeDriver (one hand controller attached) and a
 // RecordingPlatform; builders for answers, notifications and descriptor
 // blocks; the scripted start-up conversation (wake-up, mode request,
 // descriptor request and block).
@@ -12,9 +12,11 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <utility>
 #include <vector>
 
+#include "services/program_state.h"
 #include "tests/support/fake_driver.h"
 #include "tests/support/recording_platform.h"
 
@@ -71,4 +73,6 @@ class CoreTest : public ::testing::Test {
 
   FakeDriver driver;
   RecordingPlatform platform;
+  // From SetUp to TearDown: driver and platform installed on a fresh state.
+  std::optional<ProgramScope> program;
 };
