@@ -13,8 +13,8 @@
 #include "ctl/interrupt.h"
 #include "ctl/key_press.h"
 #include "ctl/mirror_loop.h"
-#include "ctl/program_scope.h"
 #include "services/display_frame.h"
+#include "services/program_state.h"
 
 namespace {
 
