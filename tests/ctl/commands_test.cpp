@@ -294,6 +294,19 @@ TEST_F(Commands, RecordWritesAVideoWithTheTimesOfTheRefreshes) {
   EXPECT_LE(second.frames.size(), 15u);
 }
 
+TEST_F(Commands, RecordShowsItsProgressOnlyOnATerminal) {
+  const CtlRun terminal = Run({"record", Path("t"), "--frames", "20"}, /*errIsTerminal=*/true);
+  EXPECT_EQ(terminal.code, 0);
+  EXPECT_NE(terminal.err.find("\rframes "), std::string::npos) << terminal.err;
+  EXPECT_NE(terminal.err.find("refreshes/s"), std::string::npos);
+  EXPECT_NE(terminal.err.find("% of the link"), std::string::npos);
+
+  const CtlRun piped = Run({"record", Path("p"), "--frames", "20"});
+  EXPECT_EQ(piped.err.find("\r"), std::string::npos) << piped.err;
+  const CtlRun quiet = Run({"-q", "record", Path("q"), "--frames", "20"}, /*errIsTerminal=*/true);
+  EXPECT_EQ(quiet.err, "");
+}
+
 TEST_F(Commands, WatchPrintsTheRatesOnceASecond) {
   const CtlRun run = Run({"watch", "--seconds", "3"});
   EXPECT_EQ(run.code, 0) << run.err;

@@ -45,7 +45,7 @@ void CtlTest::TearDown() {
   std::filesystem::remove_all(dir);
 }
 
-CtlRun CtlTest::Run(const std::vector<std::string>& args) {
+CtlRun CtlTest::Run(const std::vector<std::string>& args, bool errIsTerminal) {
   std::ostringstream out;
   std::ostringstream err;
   CtlRun run;
@@ -54,7 +54,7 @@ CtlRun CtlTest::Run(const std::vector<std::string>& args) {
       [this](bool) {
         return Backend{&sim.bridge, &platform, {}};
       },
-      out, err, false);
+      out, err, errIsTerminal);
   run.out = out.str();
   run.err = err.str();
   return run;

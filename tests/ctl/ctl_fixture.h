@@ -54,7 +54,7 @@ class CtlTest : public ::testing::Test {
   void TearDown() override;
 
   // vesk3ctl with these arguments; --sim and the real bridges both reach `sim`.
-  CtlRun Run(const std::vector<std::string>& args);
+  CtlRun Run(const std::vector<std::string>& args, bool errIsTerminal = false);
   std::string Path(const std::string& name) const { return (dir / name).string(); }
   // The device's own screen, widened as the view widens it.
   RgbImage DeviceScreen() const;
