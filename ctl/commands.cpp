@@ -190,6 +190,7 @@ int RecordCommand(const Run& run) {
   if (RecordingKindOf(run.line.out) == RecordingKind::PngFolder &&
       std::filesystem::exists(run.line.out) && !std::filesystem::is_directory(run.line.out)) {
     run.console.Error(run.line.out + " is a file: OUT ends in .mkv or .mp4, or names a folder");
+    run.console.err << UsageText(Command::Record);
     return kExitUsage;
   }
   // No file is made for a device that is not there.

@@ -54,7 +54,7 @@ ResultCode DeviceSession::ReadWholeFrame() {
   // hold-off, gets the frame.
   return WaitingOutSystemChanges([this] {
     ResultCode r = VK3cmd_GetDisplayFrame(true);
-    if (r == kResultDeviceBusy) {
+    for (int retry = 0; r == kResultDeviceBusy && retry < kBusyRetries; ++retry) {
       console_.Note("the device is busy; waiting for it");
       r = VK3cmd_GetDisplayFrame(true);
     }

@@ -24,6 +24,8 @@
 // A system change makes the device ask for a new handshake; after this many
 // in a row on one exchange the device is not settling and the command ends.
 constexpr int kSystemChangeRetries = 3;
+// A frame answered with "busy" is asked again after the hold-off, this often.
+constexpr int kBusyRetries = 3;
 
 struct SessionFailure {
   ResultCode code = kResultOk;

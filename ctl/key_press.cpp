@@ -58,9 +58,9 @@ PressOutcome PressKeys(DeviceSession& session, const std::vector<int>& keys, uin
     bool held = false;
     for (const KeyEvent& event : HoldSchedule(keys[k], holdMs)) {
       const bool release = event.code >= kButtonRelease;
-      if (!WaitUntilUs(pressedUs + uint64_t{event.atMs} * kUsPerMs) && held) {
+      if (!WaitUntilUs(pressedUs + uint64_t{event.atMs} * kUsPerMs)) {
         // Let go of the key before stopping: the device must not see it held.
-        (void)session.Button(keys[k] + kButtonRelease);
+        if (held) (void)session.Button(keys[k] + kButtonRelease);
         return PressOutcome::Interrupted;
       }
       const ResultCode r = session.Button(event.code);
