@@ -153,7 +153,8 @@ class VideoRecorder final : public FrameRecorder {
     int r = avcodec_send_frame(encoder_, frame);
     if (r < 0) return Fail("cannot encode", r);
     while ((r = avcodec_receive_packet(encoder_, packet_)) >= 0) {
-      std::string error = WritePending(packet_->pts - pending_->pts);
+      const int64_t lasted = has_pending_ ? packet_->pts - pending_->pts : 0;
+      std::string error = WritePending(lasted);
       if (!error.empty()) {
         av_packet_unref(packet_);
         return error;
