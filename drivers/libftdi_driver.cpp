@@ -218,6 +218,7 @@ FtStatus LibFtdiDriver::Open(int index, FtHandle* handle) {
     return kFtInsufficientResources;
   }
   int r = ftdi_usb_open_bus_addr(b->ctx, l.bus, l.address);
+  lastOpenError_ = r < 0 ? r : 0;
   if (r < 0) {
     Diagnose("ftdi_usb_open_bus_addr", r, b->ctx);
     char node[64];
@@ -240,6 +241,12 @@ FtStatus LibFtdiDriver::Open(int index, FtHandle* handle) {
   *handle = b.get();
   open_.push_back(std::move(b));
   return kFtOk;
+}
+
+std::string LibFtdiDriver::OpenFailureInPlainWords() const {
+  if (lastOpenError_ != kLibFtdiClaimFailed) return "";
+  return "the bridge is held by another program (Tessaro_App or another vesk3ctl, say): "
+         "close it and try again";
 }
 
 FtStatus LibFtdiDriver::Close(FtHandle handle) {

@@ -71,6 +71,10 @@ class LibFtdiDriver : public FtDriver {
   // How often the enumeration fell back to opening a bridge for its strings.
   int stringDescriptorReads() const { return stringDescriptorReads_; }
 
+  // Why the last Open failed, in plain words, where libftdi says more than the
+  // status does: "" when it opened or the cause is not known.
+  std::string OpenFailureInPlainWords() const;
+
  private:
   struct Bridge;
   struct Listed {
@@ -96,4 +100,9 @@ class LibFtdiDriver : public FtDriver {
   std::map<uint32_t, Strings> strings_;  // by bus << 8 | address
   std::vector<std::unique_ptr<Bridge>> open_;
   int stringDescriptorReads_ = 0;
+  int lastOpenError_ = 0;  // libftdi's return value of the last open
 };
+
+// libftdi's ftdi_usb_open_* result when the interface cannot be claimed:
+// another process (the window, another vesk3ctl) has it, as libusb reports busy.
+constexpr int kLibFtdiClaimFailed = -5;

@@ -1,6 +1,6 @@
 // The platform seam: the two waits and the beep the protocol needs.
 //
-// Owns: Beep and Sleep, and which implementation the core calls. The real
+// Owns: Beep, Sleep and NowUs, and which implementation the core calls. The real
 // platform really waits; tests install one that records and never waits, and
 // the simulated hand controller installs one that advances its own clock.
 // Does not own: timers of the window (Qt's) or driver timeouts (the driver's).
@@ -15,6 +15,9 @@ class Platform {
   virtual void Beep(uint32_t hz, uint32_t ms) = 0;
   // Blocks the calling (the one) thread for ms milliseconds.
   virtual void Sleep(uint32_t ms) = 0;
+  // Microseconds on a monotonic clock, for pacing loops and timestamps; the
+  // machine's steady clock unless the platform keeps a clock of its own.
+  virtual uint64_t NowUs();
 };
 
 // Sleeps for real; beeps with the terminal bell where there is a terminal

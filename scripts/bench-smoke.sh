@@ -36,4 +36,7 @@ if [ -x "$BENCH/vesk3_bench_link" ]; then
   grep -q '"mirrors_device":true' "$OUT/mirror.json"
   "$BENCH/vesk3_mirror_cpu" --idle --seconds 1 --bus sim
 fi
+if [ -x "$BENCH/vesk3_bench_ctl" ]; then
+  run_benchmark vesk3_bench_ctl --benchmark_filter=Screenshot
+fi
 echo "bench-smoke: all benchmarks ran"

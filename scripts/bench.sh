@@ -13,7 +13,7 @@ JOBS=${JOBS:-2}
 
 cmake -G Ninja -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DVESK3_BENCH=ON >/dev/null
 cmake --build "$BUILD" -j"$JOBS" --target vesk3_bench_decode vesk3_bench_link vesk3_mirror_cpu \
-  Tessaro_App_sim
+  vesk3_bench_ctl Tessaro_App_sim
 mkdir -p "$RESULTS"
 B="$BUILD/bench"
 
@@ -24,6 +24,9 @@ echo "== decoder and frame view (5 repetitions, medians)"
 echo "== end to end over the simulated bridge in real time, presence poll"
 "$B/vesk3_bench_link" --benchmark_min_time=3 --benchmark_out="$RESULTS/link.json" \
   --benchmark_out_format=json
+
+echo "== vesk3ctl: screenshot start to file against its bound, record's refresh rate beside the window's"
+"$B/vesk3_bench_ctl" --benchmark_out="$RESULTS/ctl.json" --benchmark_out_format=json
 
 echo "== refresh period and CPU share (${SECONDS_PER_RUN} s per run)"
 : >"$RESULTS/mirror.jsonl"

@@ -1,6 +1,6 @@
 // The platform seam for a run against the simulated device.
 //
-// Owns: Beep and Sleep on a SimClock (on a VirtualClock they only move time
+// Owns: Beep, Sleep and NowUs on a SimClock (on a VirtualClock they only move time
 // forward; on a RealClock they really wait) and the record of every beep and
 // sleep, so tests can check a hold-off without waiting for it.
 // Does not own: the clock (the caller's) or any sound (there is none).
@@ -25,6 +25,7 @@ class SimPlatform : public Platform {
 
   void Beep(uint32_t hz, uint32_t ms) override;
   void Sleep(uint32_t ms) override;
+  uint64_t NowUs() override { return clock_.NowUs(); }
 
   const std::vector<SimBeep>& Beeps() const { return beeps_; }
   const std::vector<uint32_t>& Sleeps() const { return sleeps_; }
