@@ -9,11 +9,19 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libftdi1-dev libusb-1.0-0-dev
+  libpulse-dev pulseaudio-utils
   umockdev libumockdev-dev
   xvfb xdotool xclip x11-utils imagemagick
   fonts-liberation
   dpkg-dev lintian appstream gzip
 )
+
+# The beep's test starts a PulseAudio server of its own. A desktop that runs
+# PipeWire's PulseAudio service keeps it: installing the PulseAudio server
+# there would compete for the user's sound socket (the test then skips).
+if ! dpkg-query -W -f='${Status}' pipewire-pulse 2>/dev/null | grep -q "install ok installed"; then
+  PACKAGES+=(pulseaudio)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
