@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #include "tests/platform/tone_analysis.h"
 
@@ -46,10 +47,14 @@ TEST_P(ToneShape, IsASineOfThePitchAndLengthFadedAtBothEnds) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tones, ToneShape,
-    testing::Values(ToneCase{3000, 50, kToneSampleRate},  // the hold-off beep
-                    ToneCase{440, 200, 44100},
-                    ToneCase{3000, 4, kToneSampleRate},      // shorter than two ramps
-                    ToneCase{23000, 10, kToneSampleRate}));  // just below half the rate
+    testing::Values(ToneCase{3000, 50, kToneSampleRate},    // the hold-off beep
+                    ToneCase{440, 200, 44100},              // another rate
+                    ToneCase{3000, 4, kToneSampleRate},     // shorter than two ramps
+                    ToneCase{23000, 10, kToneSampleRate}),  // just below half the rate
+    [](const testing::TestParamInfo<ToneCase>& info) {
+      return std::to_string(info.param.hz) + "Hz_" + std::to_string(info.param.ms) + "ms_" +
+             std::to_string(info.param.sampleRate);
+    });
 
 TEST(Tone, IsEmptyWhenThereIsNothingToPlay) {
   for (const ToneCase c :
