@@ -11,7 +11,7 @@
 class Platform {
  public:
   virtual ~Platform() = default;
-  // A tone of hz for ms milliseconds; blocks for ms.
+  // A tone of hz for ms milliseconds; blocks for about ms.
   virtual void Beep(uint32_t hz, uint32_t ms) = 0;
   // Blocks the calling (the one) thread for ms milliseconds.
   virtual void Sleep(uint32_t ms) = 0;
@@ -20,8 +20,10 @@ class Platform {
   virtual uint64_t NowUs();
 };
 
-// Sleeps for real; beeps with the terminal bell where there is a terminal
-// (Linux has no portable tone generator for an unprivileged process).
+// Sleeps for real. Beeps on the desktop's sound server (PulseAudio, or
+// PipeWire's PulseAudio service); where none answers within a short connect
+// timeout, rings the terminal bell instead where standard error is a terminal.
+// A beep takes its duration, and never more than about 100 ms longer.
 class RealPlatform : public Platform {
  public:
   void Beep(uint32_t hz, uint32_t ms) override;

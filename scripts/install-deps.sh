@@ -10,11 +10,19 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libftdi1-dev libusb-1.0-0-dev
   libpng-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  libpulse-dev pulseaudio-utils
   umockdev libumockdev-dev
   xvfb xdotool xclip x11-utils imagemagick
   fonts-liberation
   dpkg-dev lintian appstream gzip
 )
+
+# The beep's test starts a PulseAudio server of its own. A desktop that runs
+# PipeWire's PulseAudio service keeps it: installing the PulseAudio server
+# there would compete for the user's sound socket (the test then skips).
+if ! dpkg-query -W -f='${Status}' pipewire-pulse 2>/dev/null | grep -q "install ok installed"; then
+  PACKAGES+=(pulseaudio)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
