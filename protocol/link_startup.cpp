@@ -38,11 +38,12 @@ size_t DrainedBytes(ResultCode r) {
 }
 
 // Drops answers and notifications waiting on the link; stops at a switched-off
-// or system-change notification and returns it.
+// or system-change notification and returns it. A link not yet configured is
+// not read: its configuration empties the receive queue anyway.
 ResultCode DrainWaitingAnswers() {
   size_t drained = 0;
   while (drained < kDrainBytesMax) {
-    if (!theUsbDevice.IsOpen() || theUsbDevice.QueryReadBufLen() == 0) break;
+    if (!theUsbDevice.IsConfigured() || theUsbDevice.QueryReadBufLen() == 0) break;
     ResultCode r = VK3cmd_ReadAnswer();
     if (IsNotificationStop(r)) return r;
     // The queue said bytes were there, but the answer did not come whole
@@ -143,13 +144,23 @@ ResultCode Handshake() {
   return DownloadDescriptorBlock(length);
 }
 
-ResultCode OpenAndConfigure() {
+ResultCode OpenLink() {
   // Whatever handshake there was belongs to the link that is gone.
   theChannel.HandshakeVersion = -1;
-  if (theUsbDevice.Open() != 0) return kResultCannotOpen;
+  return theUsbDevice.Open() == 0 ? kResultOk : kResultCannotOpen;
+}
+
+// Configures an open link that is not configured: one freshly opened here,
+// one push ESC opened, or one whose configuration failed part way. Only a
+// configuration that went through to the working baud rate counts, so the
+// next command after a failure starts it again from the first step.
+ResultCode ConfigureLink() {
+  // A handshake made on another handle, or before the failure, counts for nothing.
+  theChannel.HandshakeVersion = -1;
   if (!Configure()) return kResultLinkFailure;
   if (theChannel.WakeUpPending && !WakeUpDevice()) return kResultLinkFailure;
   if (theUsbDevice.SetBaudRate(kWorkBaud) != 0) return kResultLinkFailure;
+  theUsbDevice.MarkConfigured();
   theChannel.HoldOffMs = 0;
   theChannel.HandshakeVersion = -1;
   return kResultOk;
@@ -161,11 +172,15 @@ ResultCode VK3cmd_EnsureOpen() {
   ResultCode drained = DrainWaitingAnswers();
   if (drained != kResultOk) return drained;
   PayHoldOff();
-  if (theUsbDevice.IsOpen()) {
-    if (theChannel.HandshakeVersion >= 0) return kResultOk;
-  } else {
-    ResultCode opened = OpenAndConfigure();
+  if (!theUsbDevice.IsOpen()) {
+    ResultCode opened = OpenLink();
     if (opened != kResultOk) return opened;
+  }
+  if (!theUsbDevice.IsConfigured()) {
+    ResultCode configured = ConfigureLink();
+    if (configured != kResultOk) return configured;
+  } else if (theChannel.HandshakeVersion >= 0) {
+    return kResultOk;
   }
   return Handshake();
 }

@@ -1,9 +1,10 @@
 // Link start-up and sending: every command frame goes out through VK3cmd_Send,
 // which first brings the link to open, configured and handshaken.
 //
-// Owns: VK3cmd_Send, VK3cmd_EnsureOpen (drain, hold-off with its beep, open and
-// configure, the one-time wake-up at 9600 baud, the handshake with the
-// descriptor download), VK3cmd_LoadDescriptorTable and VK3cmd_Init.
+// Owns: VK3cmd_Send, VK3cmd_EnsureOpen (drain, hold-off with its beep, open,
+// configure any open link not yet configured, the one-time wake-up at 9600
+// baud and the handshake with the descriptor download),
+// VK3cmd_LoadDescriptorTable and VK3cmd_Init.
 // Does not own: building frames (command_frame.h), reading answers (answer_frame.h).
 #pragma once
 
