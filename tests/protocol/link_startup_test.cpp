@@ -46,6 +46,12 @@ class StartUpTest : public CoreTest {
     }
     return out;
   }
+  // The sleeps of a start-up: `before`, then the 1 ms polls of a quiet line
+  // ahead of the handshake.
+  static std::vector<uint32_t> ThenQuietLine(std::vector<uint32_t> before) {
+    before.insert(before.end(), kQuietLineMs, 1);
+    return before;
+  }
   // Every call that sets the bridge up came before the first byte written.
   bool ConfiguredBeforeFirstWrite() const {
     std::vector<std::string> before;
@@ -99,7 +105,7 @@ TEST_F(StartUpTest, FirstCommandWakesConfiguresAndHandshakesBeforeItGoesOut) {
                                       "SetFlowControl(256,0,0)", "SetDataCharacteristics(8,0,0)",
                                       "SetBaudRate(9600)", "SetBaudRate(3000000)"}));
   // wait for the byte to leave, then let the device wake
-  EXPECT_EQ(platform.sleeps, (std::vector<uint32_t>{1, 1, kWakeUpSettleMs}));
+  EXPECT_EQ(platform.sleeps, ThenQuietLine({1, 1, kWakeUpSettleMs}));
   EXPECT_TRUE(platform.beeps.empty());
   EXPECT_FALSE(theChannel.WakeUpPending);
   EXPECT_EQ(theChannel.HandshakeVersion, 0x0102);
@@ -407,7 +413,7 @@ TEST_F(StartUpTest, ABusyDeviceDelaysTheNextCommandAndRenewsTheHandshake) {
   EXPECT_EQ(SendQuery(), kResultOk);
   EXPECT_EQ(driver.Mismatches(), "");
   EXPECT_EQ(platform.beeps, (std::vector<RecordedBeep>{{kHoldOffBeepHz, kHoldOffBeepMs}}));
-  EXPECT_EQ(platform.sleeps, (std::vector<uint32_t>{kHoldOffBusyMs}));
+  EXPECT_EQ(platform.sleeps, ThenQuietLine({kHoldOffBusyMs}));
   EXPECT_EQ(theChannel.HoldOffMs, 0u);
 }
 
@@ -435,7 +441,7 @@ TEST_P(DrainedNotificationTest, StopsTheCommandAndIsPaidForByTheNextOne) {
   EXPECT_EQ(SendQuery(), kResultOk);
   EXPECT_EQ(driver.Mismatches(), "");
   EXPECT_EQ(platform.beeps, (std::vector<RecordedBeep>{{kHoldOffBeepHz, kHoldOffBeepMs}}));
-  EXPECT_EQ(platform.sleeps, (std::vector<uint32_t>{kHoldOffNotificationMs}));
+  EXPECT_EQ(platform.sleeps, ThenQuietLine({kHoldOffNotificationMs}));
 }
 
 INSTANTIATE_TEST_SUITE_P(SwitchedOffOrSystemChange, DrainedNotificationTest,
@@ -454,7 +460,7 @@ TEST_F(StartUpTest, ANotificationInPlaceOfTheAnswerIsPaidForAtTheNextCommand) {
   driver.Expect(QueryFrame(2), {});
   EXPECT_EQ(SendQuery(), kResultOk);
   EXPECT_EQ(driver.Mismatches(), "");
-  EXPECT_EQ(platform.sleeps, (std::vector<uint32_t>{kHoldOffBusyMs}));
+  EXPECT_EQ(platform.sleeps, ThenQuietLine({kHoldOffBusyMs}));
 }
 
 TEST_F(StartUpTest, TheDrainDropsAnswersThatMatchNothing) {
