@@ -104,6 +104,7 @@ void UsbDevice::Reset() {
   linkError = LinkError{};
   bitDirection = 0;
   bitLevels = 0;
+  configured_ = false;
   serialForSerial_[0] = descrForSerial_[0] = serialForDescr_[0] = descrForDescr_[0] = '\0';
 }
 
@@ -221,6 +222,7 @@ int32_t UsbDevice::Open() {
     return static_cast<int32_t>(lastStatus);
   }
   handle = opened;
+  configured_ = false;
   uint8_t pins = 0;
   if (!Record(TheDriver().GetBitMode(handle, &pins))) {
     ReportDriverFailure("FT_GetBitMode failed");

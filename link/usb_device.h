@@ -79,6 +79,11 @@ class UsbDevice {
   const char* QueryDescr();
 
   bool IsOpen() const { return handle != nullptr; }
+  // Whether the handle held has been configured since it was opened. The
+  // link start-up marks it once the whole configuration went through; opening
+  // a new handle and closing forget it. The link itself never configures.
+  bool IsConfigured() const { return IsOpen() && configured_; }
+  void MarkConfigured() { configured_ = IsOpen(); }
 
   // Back to the construction state without any driver call (tests, fuzzing).
   void Reset();
@@ -109,6 +114,7 @@ class UsbDevice {
                      FtStatus (*call)(UsbDevice&));
   int32_t SendBitMode();
 
+  bool configured_ = false;
   char serialForSerial_[kQueryTextSize] = {};
   char descrForSerial_[kQueryTextSize] = {};
   char serialForDescr_[kQueryTextSize] = {};

@@ -133,7 +133,9 @@ void FrontPanelController::VK3cmd_UpdateDisplay() {
     ShowCommandError(kUpdateDisplayLabel, result);
     return;
   }
-  fullRefresh = false;
+  // A busy notice in place of the answer decoded nothing: a whole display
+  // still owed stays owed, and the view is redrawn from the unchanged buffer.
+  if (result == kResultOk) fullRefresh = false;
   view_.ShowFrame();
 }
 

@@ -1,5 +1,6 @@
 #include "protocol/link_startup.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -17,6 +18,11 @@ constexpr size_t kDrainBytesMax = 2 * kBulkCapacity;
 // The transmit queue of the wake-up byte is polled once a millisecond for at
 // most the write timeout.
 constexpr uint32_t kWakeUpDrainPollsMax = kLinkTimeoutMs;
+// The wait for a quiet line before a handshake is bounded by bytes like the
+// drain and by the number of polls that find nothing, so a device that
+// trickles forever cannot hold the thread either.
+constexpr uint32_t kQuietPollsMax = kLinkTimeoutMs;
+constexpr size_t kDiscardBytesMax = kDrainBytesMax;
 
 // The two handshake requests carry the fixed counters 1 and 2.
 constexpr uint8_t kModeRequest[] = {0xF8, 0x01, 0x01, 0xFF};
@@ -36,18 +42,110 @@ size_t DrainedBytes(ResultCode r) {
   return length > kAnswerHeaderSize ? length : kAnswerHeaderSize;
 }
 
-// Drops answers and notifications waiting on the link; stops at a switched-off
-// or system-change notification and returns it.
+// Whether the answer reader took a whole answer of L bytes off the link
+// (whatever it then made of it), so its parameters can be walked.
+bool IsWholeAnswer(ResultCode r) {
+  const uint8_t sent = theChannel.commandFrame.bytes[0];
+  if (sent == 0x00 || sent == 0xFF) return false;  // a single-byte exchange reads one byte
+  return r != kResultLinkFailure && r != kResultAnswerTooShort && r != kResultInvalidAnswer &&
+         r != kResultDeviceBusy && r != kResultPoweredOff && r != kResultSystemChange;
+}
+
+struct BulkAnnouncement {
+  bool present = false;
+  bool segmented = false;
+  int32_t length = 0;
+};
+
+// The bulk data the answer in the answer frame announces: a parameter 252
+// with its length, then 253 (segments follow) or 254 (one stream follows),
+// walked as the answer reader walks them.
+BulkAnnouncement AnnouncedBulk() {
+  const AnswerFrame& answer = theChannel.answerFrame;
+  const size_t length = answer.Length();
+  if (length <= kAnswerHeaderSize || length > kFrameCapacity) return {};
+  const uint8_t* params = answer.bytes + kAnswerHeaderSize;
+  const size_t count = length - kAnswerHeaderSize;
+  int32_t announced = 0;
+  for (size_t p = 0; p + 1 < count;) {
+    const uint8_t id = params[p];
+    const uint8_t n = params[p + 1];
+    p += 2;
+    if (id == kParamBulkLength) {
+      uint32_t value = 0;
+      for (size_t i = 0; i < 4; ++i)
+        value |= uint32_t{p + i < count ? params[p + i] : 0u} << (8 * i);
+      announced = static_cast<int32_t>(value);
+    } else if (id == kParamBulkSegments || id == kParamBulkStream) {
+      if (n != 0) return {};
+      return {true, id == kParamBulkSegments, announced};
+    }
+    p += n;
+  }
+  return {};
+}
+
+// Reads and drops n bytes, at most `budget` of them; false when the link
+// stopped delivering (a read failed, or timed out short) before the end.
+bool DropBytes(size_t n, size_t& budget) {
+  uint8_t scrap[kStreamStageSize];
+  while (n > 0) {
+    if (budget == 0) return false;
+    const size_t chunk = std::min({n, sizeof scrap, budget});
+    const int32_t want = static_cast<int32_t>(chunk);
+    const int32_t got = theUsbDevice.Read(scrap, want);
+    if (got <= 0) return false;
+    n -= static_cast<size_t>(got);
+    budget -= static_cast<size_t>(got);
+    if (got < want) return false;
+  }
+  return true;
+}
+
+// Drops the bulk data a drained answer announced, so that pixel data is not
+// read as answers (where a stray 0xFB would pass for a notification). In
+// segments every further segment opens with an answer frame of its own.
+ResultCode DropAnnouncedBulk(size_t& budget) {
+  const BulkAnnouncement bulk = AnnouncedBulk();
+  if (!bulk.present || bulk.length <= 0) return kResultOk;
+  size_t remaining = static_cast<size_t>(bulk.length);
+  if (!bulk.segmented) {
+    DropBytes(remaining, budget);
+    return kResultOk;
+  }
+  size_t frameLength = theChannel.answerFrame.Length();
+  while (true) {
+    const size_t k = std::min(remaining, static_cast<size_t>(kBulkSegmentMax) - frameLength);
+    if (!DropBytes(k, budget)) return kResultOk;
+    remaining -= k;
+    if (remaining == 0) return kResultOk;
+    const ResultCode r = VK3cmd_ReadAnswer();
+    if (IsNotificationStop(r)) return r;
+    if (!IsWholeAnswer(r)) return kResultOk;
+    frameLength = theChannel.answerFrame.Length();
+    budget -= std::min(budget, frameLength);
+  }
+}
+
+// Drops answers and notifications waiting on the link, with the bulk data
+// they announce; stops at a switched-off or system-change notification and
+// returns it. A link not yet configured is not read: its configuration
+// empties the receive queue anyway.
 ResultCode DrainWaitingAnswers() {
   size_t drained = 0;
   while (drained < kDrainBytesMax) {
-    if (!theUsbDevice.IsOpen() || theUsbDevice.QueryReadBufLen() == 0) break;
+    if (!theUsbDevice.IsConfigured() || theUsbDevice.QueryReadBufLen() == 0) break;
     ResultCode r = VK3cmd_ReadAnswer();
     if (IsNotificationStop(r)) return r;
     // The queue said bytes were there, but the answer did not come whole
     // within the read timeout: what trickles in later is not waited for here.
     if (r == kResultLinkFailure || r == kResultAnswerTooShort) break;
     drained += DrainedBytes(r);
+    if (!IsWholeAnswer(r) || drained >= kDrainBytesMax) continue;
+    size_t budget = kDrainBytesMax - drained;
+    const ResultCode stop = DropAnnouncedBulk(budget);
+    drained = kDrainBytesMax - budget;
+    if (stop != kResultOk) return stop;
   }
   return kResultOk;
 }
@@ -97,6 +195,31 @@ bool DescriptorAnswerAccepted(const uint8_t* a) {
          a[13] == kParamBulkSegments;
 }
 
+// Reads and drops what is still arriving until the line has been quiet for
+// kQuietLineMs. A failing query or read ends it: the handshake then meets
+// the failure itself.
+void DiscardUntilQuiet() {
+  uint8_t scrap[kStreamStageSize];
+  size_t dropped = 0;
+  uint32_t quietMs = 0;
+  for (uint32_t emptyPolls = 0; quietMs < kQuietLineMs && emptyPolls < kQuietPollsMax;) {
+    const uint32_t waiting = theUsbDevice.QueryReadBufLen();
+    if (theUsbDevice.lastStatus != kFtOk) return;
+    if (waiting == 0) {
+      ThePlatform().Sleep(1);
+      ++quietMs;
+      ++emptyPolls;
+      continue;
+    }
+    if (dropped >= kDiscardBytesMax) return;
+    const int32_t want = static_cast<int32_t>(waiting < sizeof scrap ? waiting : sizeof scrap);
+    const int32_t got = theUsbDevice.Read(scrap, want);
+    if (got <= 0) return;
+    dropped += static_cast<size_t>(got);
+    quietMs = 0;
+  }
+}
+
 ResultCode FailHandshake() {
   theUsbDevice.Close();
   return kResultHandshakeFailed;
@@ -142,13 +265,23 @@ ResultCode Handshake() {
   return DownloadDescriptorBlock(length);
 }
 
-ResultCode OpenAndConfigure() {
+ResultCode OpenLink() {
   // Whatever handshake there was belongs to the link that is gone.
   theChannel.HandshakeVersion = -1;
-  if (theUsbDevice.Open() != 0) return kResultCannotOpen;
+  return theUsbDevice.Open() == 0 ? kResultOk : kResultCannotOpen;
+}
+
+// Configures an open link that is not configured: one freshly opened here,
+// one push ESC opened, or one whose configuration failed part way. Only a
+// configuration that went through to the working baud rate counts, so the
+// next command after a failure starts it again from the first step.
+ResultCode ConfigureLink() {
+  // A handshake made on another handle, or before the failure, counts for nothing.
+  theChannel.HandshakeVersion = -1;
   if (!Configure()) return kResultLinkFailure;
   if (theChannel.WakeUpPending && !WakeUpDevice()) return kResultLinkFailure;
   if (theUsbDevice.SetBaudRate(kWorkBaud) != 0) return kResultLinkFailure;
+  theUsbDevice.MarkConfigured();
   theChannel.HoldOffMs = 0;
   theChannel.HandshakeVersion = -1;
   return kResultOk;
@@ -160,12 +293,17 @@ ResultCode VK3cmd_EnsureOpen() {
   ResultCode drained = DrainWaitingAnswers();
   if (drained != kResultOk) return drained;
   PayHoldOff();
-  if (theUsbDevice.IsOpen()) {
-    if (theChannel.HandshakeVersion >= 0) return kResultOk;
-  } else {
-    ResultCode opened = OpenAndConfigure();
+  if (!theUsbDevice.IsOpen()) {
+    ResultCode opened = OpenLink();
     if (opened != kResultOk) return opened;
   }
+  if (!theUsbDevice.IsConfigured()) {
+    ResultCode configured = ConfigureLink();
+    if (configured != kResultOk) return configured;
+  } else if (theChannel.HandshakeVersion >= 0) {
+    return kResultOk;
+  }
+  DiscardUntilQuiet();
   return Handshake();
 }
 

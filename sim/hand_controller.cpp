@@ -255,9 +255,10 @@ void HandController::QueueNotification(uint8_t code) {
 
 void HandController::SendNotification(uint8_t code, NotifyWhen when) {
   if (!powered_ || switchedOff_) return;
-  if (when == NotifyWhen::InPlaceOfNextAnswer) {
+  if (when != NotifyWhen::Now) {
     notifyNext_ = true;
     notifyNextCode_ = code;
+    notifyNextAhead_ = when == NotifyWhen::AheadOfNextAnswer;
     return;
   }
   QueueNotification(code);
@@ -395,10 +396,12 @@ void HandController::FinishFrame() {
   ResetParser();
   if (notifyNext_) {
     notifyNext_ = false;
-    cmd.answerType = kNotifiedInstead;
-    KeepReceived(cmd);
     SendNotification(notifyNextCode_);
-    return;
+    if (!notifyNextAhead_ || switchedOff_) {
+      cmd.answerType = kNotifiedInstead;
+      KeepReceived(cmd);
+      return;
+    }
   }
   cmd.answerType = refusal;
   if (refusal == 0) Execute(cmd);
@@ -509,19 +512,26 @@ uint8_t HandController::ExecuteDisplay(const ReceivedCommand& cmd) {
   }
   const EncodedFrame frame = encoder_.NextFrame(screen_, whole, options_.streamBudget, encoding);
   ++framesSent_;
+  const DisplayMisanswer misanswer = misanswer_;
+  misanswer_ = DisplayMisanswer::None;
+  uint8_t counter = cmd.counter;
+  if (misanswer == DisplayMisanswer::WrongCounter) {
+    counter = cmd.counter >= kCounterLast ? kCounterFirst : static_cast<uint8_t>(cmd.counter + 1);
+  }
 
   Bytes info;
   PutLe16(info, kDisplayWidth);
   PutLe16(info, kDisplayHeight);
   PutLe32(info, framesSent_);
   PutLe32(info, frame.changedPixels);
+  if (misanswer == DisplayMisanswer::ShortInfo) info.pop_back();
   Bytes length;
   PutLe32(length, static_cast<uint32_t>(frame.bytes.size()));
   Bytes params;
   PutParam(params, kParamDisplayInfo, info);  // first: the one after 252 is never looked at
   PutParam(params, kParamBulkLength, length);
   PutParam(params, streamed ? kParamBulkStream : kParamBulkSegments);
-  QueueAnswer(cmd.command, cmd.counter, kAnswerTypeOk, params);
+  QueueAnswer(cmd.command, counter, kAnswerTypeOk, params);
 
   if (streamed) {
     QueueBytes(frame.bytes.data(), frame.bytes.size());
@@ -536,7 +546,7 @@ uint8_t HandController::ExecuteDisplay(const ReceivedCommand& cmd) {
     QueueBytes(frame.bytes.data() + at, k);
     at += k;
     if (at >= frame.bytes.size()) break;
-    QueueAnswer(cmd.command, cmd.counter, kAnswerTypeOk);
+    QueueAnswer(cmd.command, counter, kAnswerTypeOk);
     header = kAnswerHeaderSize;
   }
   return kAnswerTypeOk;

@@ -26,8 +26,13 @@
 
 enum class BootMode { App, Boot };
 enum class BulkMode { Segments, Streamed };
-// A notification goes out at once, or takes the place of the next answer.
-enum class NotifyWhen { Now, InPlaceOfNextAnswer };
+// A notification goes out at once, takes the place of the next answer, or
+// goes out just ahead of the next answer, which follows it all the same.
+enum class NotifyWhen { Now, InPlaceOfNextAnswer, AheadOfNextAnswer };
+// How the next display answer goes wrong on purpose (its bulk data follows
+// all the same): another counter than the command's, or the frame
+// information (parameter 3) one byte short.
+enum class DisplayMisanswer { None, WrongCounter, ShortInfo };
 
 constexpr size_t kDeviceColorEntries = 64;
 constexpr uint8_t kNotifySystemChangeDefault = 0x51;  // any code but busy and switched off
@@ -108,6 +113,7 @@ class HandController {
   void SetColorEntry(uint16_t index, std::array<uint8_t, 4> bgr0);
 
   void SendNotification(uint8_t code, NotifyWhen when = NotifyWhen::Now);
+  void MisanswerNextDisplay(DisplayMisanswer how) { misanswer_ = how; }
   void PressKey(UiKey key);
   void ReleaseKey(UiKey key);
 
@@ -165,6 +171,8 @@ class HandController {
 
   bool notifyNext_ = false;
   uint8_t notifyNextCode_ = 0;
+  bool notifyNextAhead_ = false;
+  DisplayMisanswer misanswer_ = DisplayMisanswer::None;
 
   uint8_t cbusHigh_ = 0;
   std::array<std::array<uint8_t, 4>, kDeviceColorEntries> colors_{};

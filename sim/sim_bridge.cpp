@@ -50,6 +50,7 @@ void SimBridge::Disconnect(Port& port) {
   port.open = false;
   port.tx.clear();
   port.rx.clear();
+  port.heldBack = false;
   for (auto& [handle, open] : handles_) {
     if (open.bridge == bridge) open.dead = true;
   }
@@ -170,6 +171,12 @@ void SimBridge::PullFromDevice(Port& port, uint64_t t) {
   size_t n = pending;
   if (byteNs > 0)
     n = t < start ? 0 : static_cast<size_t>(std::min<uint64_t>(pending, (t - start) / byteNs));
+  // Flow control: the device stops when the bridge's receive buffer is full.
+  const size_t room = kBridgeReceiveBufferSize - std::min(port.rx.size(), kBridgeReceiveBufferSize);
+  if (n > room) {
+    n = room;
+    port.heldBack = true;
+  }
   n = std::min(n, port.cutOffAfter);
   uint8_t chunk[kPullChunk];
   for (size_t left = n; left > 0;) {
@@ -184,6 +191,23 @@ void SimBridge::PullFromDevice(Port& port, uint64_t t) {
     port.cutOffAfter -= n;
     if (port.cutOffAfter == 0) ApplyCutOff(port);
   }
+}
+
+void SimBridge::ReceiveRoomFreed(Port& port, uint64_t t) {
+  if (!port.heldBack) return;
+  // The device was waiting for room; its next byte starts now, not when the
+  // wire last fell idle.
+  port.heldBack = false;
+  port.rxWireFreeNs = std::max(port.rxWireFreeNs, t);
+}
+
+size_t SimBridge::TakeReceived(Port& port, uint8_t* out, size_t max, uint64_t t) {
+  const size_t k = std::min(max, port.plugged ? port.rx.size() : 0);
+  if (k == 0) return 0;
+  std::copy_n(port.rx.begin(), k, out);
+  port.rx.erase(port.rx.begin(), port.rx.begin() + static_cast<std::ptrdiff_t>(k));
+  ReceiveRoomFreed(port, t);
+  return k;
 }
 
 void SimBridge::AdvanceTo(Port& port, uint64_t t) {
@@ -203,6 +227,8 @@ uint64_t SimBridge::NextEventNs(const Port& port, uint64_t t, size_t need) const
   size_t pending = 0;
   if (device != nullptr && !port.silenced && port.plugged) pending = device->PendingDeviceBytes();
   pending = std::min(pending, port.cutOffAfter);
+  pending = std::min(pending,
+                     kBridgeReceiveBufferSize - std::min(port.rx.size(), kBridgeReceiveBufferSize));
   if (pending > 0) {
     const uint64_t byteNs = ByteNs(port.config.baud);
     const uint64_t start = std::max(port.rxWireFreeNs, port.deviceReadyNs);
@@ -326,7 +352,10 @@ FtStatus SimBridge::Purge(FtHandle handle, uint32_t mask) {
   Fault fault;
   if (const FtStatus status = Begin(FtCall::Purge, handle, &port, &fault)) return status;
   ++port->config.purges;
-  if (mask & kFtPurgeRx) port->rx.clear();
+  if (mask & kFtPurgeRx) {
+    port->rx.clear();
+    ReceiveRoomFreed(*port, NowNs());
+  }
   if (mask & kFtPurgeTx) {
     port->tx.clear();
     port->txWireFreeNs = NowNs();
@@ -434,17 +463,20 @@ FtStatus SimBridge::Read(FtHandle handle, void* buffer, uint32_t n, uint32_t* go
     // The transfer runs into its timeout with nothing, or too little, delivered.
     limit = fault.kind == FaultKind::Short ? std::min<size_t>(fault.bytes, n) : 0;
     t = deadline;
-    AdvanceTo(*port, t);
-  } else {
-    while (true) {
-      AdvanceTo(*port, t);
-      if (port->rx.size() >= n || t >= deadline || !port->plugged) break;
-      t = std::min(NextEventNs(*port, t, n - port->rx.size()), deadline);
-    }
   }
-  const size_t k = std::min(limit, port->plugged ? port->rx.size() : 0);
-  std::copy_n(port->rx.begin(), k, static_cast<uint8_t*>(buffer));
-  port->rx.erase(port->rx.begin(), port->rx.begin() + static_cast<std::ptrdiff_t>(k));
+  // The read takes bytes out of the receive buffer while they arrive, so a
+  // read larger than the buffer keeps the device sending.
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  size_t k = 0;
+  while (true) {
+    AdvanceTo(*port, t);
+    const size_t took = TakeReceived(*port, out + k, limit - k, t);
+    k += took;
+    if (k >= limit || !port->plugged) break;
+    if (took > 0) continue;  // the room it left may already be filled again
+    if (t >= deadline) break;
+    t = std::min(NextEventNs(*port, t, limit - k), deadline);
+  }
   SleepUntilNs(t);
   if (!port->plugged) return kFtIoError;
   *got = static_cast<uint32_t>(k);

@@ -4,7 +4,10 @@
 // Owns: the list of bridges (ID, description, serial; plugged or not), opening
 // by enumeration index, every configuration value the host sets, the two
 // directions of the UART with their wire time at the configured baud rate
-// (10 bits per byte), the read and write timeouts, the queue counts, the CBUS
+// (10 bits per byte), the bridge's receive buffer of the FT230X's size with
+// RTS/CTS flow control (the device sends only while there is room in it, so
+// the rest of a long answer stays in the device until the host reads, and a
+// purge empties only the buffer), the read and write timeouts, the queue counts, the CBUS
 // bit-bang lines, and fault injection (a call failing with a status, timing
 // out or moving fewer bytes; the device cut off after so many bytes).
 // Time comes from a SimClock: on a VirtualClock a read that waits moves the
@@ -34,6 +37,8 @@ constexpr uint32_t kBridgeDefaultBaud = 9600;
 constexpr uint32_t kBridgeDefaultTimeoutMs = 5000;
 constexpr uint32_t kBridgeDefaultLatencyMs = 16;
 constexpr uint32_t kBitsPerUartByte = 10;  // start, 8 data, stop
+// The FT230X's receive buffer: what has arrived and waits for the host's read.
+constexpr size_t kBridgeReceiveBufferSize = 512;
 
 struct SimBridgeInfo {
   uint32_t id = kHandControllerBridgeId;
@@ -172,7 +177,8 @@ class SimBridge : public FtDriver {
     bool silenced = false;
     SimPortConfig config;
     std::deque<TxByte> tx;       // written, not yet at the device
-    std::deque<uint8_t> rx;      // arrived, not yet read
+    std::deque<uint8_t> rx;      // arrived, not yet read (at most the receive buffer)
+    bool heldBack = false;       // the device has more to send, but the buffer is full
     uint64_t txWireFreeNs = 0;   // when the host-to-device wire is idle again
     uint64_t rxWireFreeNs = 0;   // when the last byte pulled from the device arrived
     uint64_t deviceReadyNs = 0;  // when the device's pending output appeared
@@ -207,6 +213,10 @@ class SimBridge : public FtDriver {
   void AdvanceTo(Port& port, uint64_t t);
   void DeliverToDevice(Port& port, uint64_t t);
   void PullFromDevice(Port& port, uint64_t t);
+  // Moves at most max received bytes to out at time t; the room they leave
+  // lets a held-back device send again from t on.
+  size_t TakeReceived(Port& port, uint8_t* out, size_t max, uint64_t t);
+  void ReceiveRoomFreed(Port& port, uint64_t t);
   // When the host will have `need` bytes, or the next thing happens, after t.
   uint64_t NextEventNs(const Port& port, uint64_t t, size_t need) const;
   void ApplyCbus(Port& port);

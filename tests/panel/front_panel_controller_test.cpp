@@ -295,6 +295,33 @@ TEST_F(ControllerTest, RefreshAsksForTheWholeDisplayFirstThenForChanges) {
   EXPECT_EQ(FrameBuffer[0], 0xF800);
 }
 
+TEST_F(ControllerTest, ABusyNoticeInPlaceOfTheWholeFrameLeavesTheWholeFrameOwed) {
+  Reach(Connected);
+  const uint8_t first = Counter();
+  // busy in place of the answer; the whole frame it asked for comes late, behind it
+  driver.Expect({kDisplay, first, 0x01, 0x02, 0xFF},
+                Concat(Notification(kNotifyBusyA), PixelZeroAnswer(first)));
+
+  controller.OnTimer(TIMER_DISPLAY);
+
+  EXPECT_TRUE(fullRefresh);
+  EXPECT_EQ(view.log, Log{"frame"});  // redrawn as it was, no box
+  EXPECT_EQ(FrameBuffer[0], 0x0000);
+
+  // the next refresh drains the late frame, pays the hold-off, handshakes
+  // again and asks for the whole display once more
+  ExpectHandshake();
+  const uint8_t second = static_cast<uint8_t>(first + 1);
+  driver.Expect({kDisplay, second, 0x01, 0x02, 0xFF}, PixelZeroAnswer(second));
+
+  controller.OnTimer(TIMER_DISPLAY);
+
+  EXPECT_EQ(driver.Mismatches(), "");
+  EXPECT_EQ(FrameBuffer[0], 0xF800);
+  EXPECT_FALSE(fullRefresh);
+  EXPECT_TRUE(view.boxes.empty());
+}
+
 TEST_F(ControllerTest, RefreshResultsAreSortedIntoSuccessNotificationAndError) {
   struct Case {
     const char* name;
@@ -331,7 +358,8 @@ TEST_F(ControllerTest, RefreshResultsAreSortedIntoSuccessNotificationAndError) {
 
     controller.OnTimer(TIMER_DISPLAY);
 
-    EXPECT_EQ(fullRefresh, !c.delivered);
+    // nothing was decoded, so the whole display is still owed
+    EXPECT_TRUE(fullRefresh);
     EXPECT_EQ(FrameBuffer[7], 0x1234);
     if (c.delivered) {
       EXPECT_TRUE(view.boxes.empty());

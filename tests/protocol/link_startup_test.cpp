@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "protocol/answer_frame.h"
 #include "protocol/command_channel.h"
 #include "protocol/command_frame.h"
+#include "services/buttons.h"
 #include "tests/support/core_fixture.h"
 
 namespace {
@@ -43,6 +45,33 @@ class StartUpTest : public CoreTest {
       out.push_back(c.name + Args(c.args));
     }
     return out;
+  }
+  // The sleeps of a start-up: `before`, then the 1 ms polls of a quiet line
+  // ahead of the handshake.
+  static std::vector<uint32_t> ThenQuietLine(std::vector<uint32_t> before) {
+    before.insert(before.end(), kQuietLineMs, 1);
+    return before;
+  }
+  // Every call that sets the bridge up came before the first byte written.
+  bool ConfiguredBeforeFirstWrite() const {
+    std::vector<std::string> before;
+    for (const FakeCall& c : driver.calls) {
+      if (c.name == "Write") break;
+      before.push_back(c.name);
+    }
+    for (const char* step : {"SetLatencyTimer", "SetTimeouts", "SetBitMode", "SetFlowControl",
+                             "SetDataCharacteristics", "SetBaudRate"}) {
+      if (std::find(before.begin(), before.end(), step) == before.end()) return false;
+    }
+    return true;
+  }
+  // The rate in force for every byte: the wake-up byte (when it is sent) at
+  // 9600, the handshake and the command at 3,000,000, nothing else.
+  void ExpectEveryByteAtItsRate(bool wakeUp, uint8_t counter) const {
+    EXPECT_EQ(driver.WrittenAtBaud(kWakeUpBaud), wakeUp ? kWakeUpByte : Bytes{});
+    EXPECT_EQ(driver.WrittenAtBaud(kWorkBaud),
+              Cat({kModeRequest, kDescriptorRequest, QueryFrame(counter)}));
+    EXPECT_EQ(driver.WrittenBytes().size(), (wakeUp ? 1u : 0u) + 12u);
   }
   static std::string Args(const std::vector<uint64_t>& args) {
     std::string out = "(";
@@ -76,7 +105,7 @@ TEST_F(StartUpTest, FirstCommandWakesConfiguresAndHandshakesBeforeItGoesOut) {
                                       "SetFlowControl(256,0,0)", "SetDataCharacteristics(8,0,0)",
                                       "SetBaudRate(9600)", "SetBaudRate(3000000)"}));
   // wait for the byte to leave, then let the device wake
-  EXPECT_EQ(platform.sleeps, (std::vector<uint32_t>{1, 1, kWakeUpSettleMs}));
+  EXPECT_EQ(platform.sleeps, ThenQuietLine({1, 1, kWakeUpSettleMs}));
   EXPECT_TRUE(platform.beeps.empty());
   EXPECT_FALSE(theChannel.WakeUpPending);
   EXPECT_EQ(theChannel.HandshakeVersion, 0x0102);
@@ -226,15 +255,43 @@ struct ConfigFailure {
 class ConfigFailureTest : public StartUpTest,
                           public ::testing::WithParamInterface<ConfigFailure> {};
 
-TEST_P(ConfigFailureTest, StopsAtTheFirstFailingStep) {
+TEST_P(ConfigFailureTest, StopsAtTheFirstFailingStepAndTheNextCommandConfiguresAgain) {
   const ConfigFailure& c = GetParam();
   driver.FailCall(c.call, kFtIoError, c.nth);
   EXPECT_EQ(SendQuery(), c.expected);
+  EXPECT_EQ(driver.CountOf(c.call), c.nth);  // the failing step is not tried again
   // nothing past the wake-up byte went out
   const Bytes written = driver.WrittenBytes();
   EXPECT_TRUE(written.empty() || written == kWakeUpByte) << HexBytes(written);
   EXPECT_EQ(theUsbDevice.IsOpen(), c.openAfter);
   EXPECT_EQ(theChannel.HandshakeVersion, -1);
+
+  // The next command configures the link from its first step before it
+  // writes anything, the wake-up included while it is still pending.
+  const bool wakeUp = theChannel.WakeUpPending;
+  const uint8_t counter = theChannel.FrameCounter;
+  driver.ForgetHistory();
+  if (wakeUp) ExpectWakeUp();
+  ExpectHandshake();
+  driver.Expect(QueryFrame(counter), {});
+  ASSERT_EQ(SendQuery(), kResultOk);
+  EXPECT_EQ(driver.Mismatches(), "");
+
+  std::vector<std::string> steps;
+  if (!c.openAfter) {
+    steps = {"CreateDeviceInfoList()", "GetDeviceInfoList(1)", "Open(0)", "GetBitMode()",
+             "Purge(3)"};
+  }
+  for (const char* step :
+       {"Purge(1)", "Purge(2)", "SetLatencyTimer(2)", "SetTimeouts(1000,1000)", "SetBitMode(0,32)",
+        "SetFlowControl(256,0,0)", "SetDataCharacteristics(8,0,0)"}) {
+    steps.push_back(step);
+  }
+  if (wakeUp) steps.push_back("SetBaudRate(9600)");
+  steps.push_back("SetBaudRate(3000000)");
+  EXPECT_EQ(ConfigurationCalls(), steps);
+  EXPECT_TRUE(ConfiguredBeforeFirstWrite());
+  ExpectEveryByteAtItsRate(wakeUp, counter);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -291,6 +348,42 @@ TEST_F(StartUpTest, AReopenedLinkIsHandshakenAgainButNotWoken) {
   EXPECT_EQ(theChannel.FrameCounter, 51);  // the handshake's fixed counters take nothing
 }
 
+TEST_F(StartUpTest, ALinkPushEscOpenedIsConfiguredAndHandshakenBeforeTheCommand) {
+  // push ESC opens a closed link and configures nothing; the bridge comes up
+  // at its defaults. A command before the next presence poll closes that
+  // link must configure it, wake the device if it never was, and handshake.
+  for (const bool earlierSession : {false, true}) {
+    SCOPED_TRACE(earlierSession ? "handshaken in an earlier session" : "first of the program");
+    theUsbDevice.Reset();
+    theChannel.Reset();
+    VK3cmd_Init();
+    driver = FakeDriver();
+    if (earlierSession) {
+      StartLink();
+      theUsbDevice.Close();  // the user disconnected; the handshake version stays
+      ASSERT_GE(theChannel.HandshakeVersion, 0);
+    }
+    ASSERT_EQ(PushEsc(), 0);
+    ASSERT_TRUE(theUsbDevice.IsOpen());
+
+    driver.ForgetHistory();
+    const bool wakeUp = !earlierSession;
+    if (wakeUp) ExpectWakeUp();
+    ExpectHandshake();
+    const uint8_t counter = theChannel.FrameCounter;
+    driver.Expect(QueryFrame(counter), {});
+    ASSERT_EQ(SendQuery(), kResultOk);
+
+    EXPECT_EQ(driver.Mismatches(), "");
+    EXPECT_EQ(driver.CountOf("Open"), 0);  // the link push ESC opened is kept
+    EXPECT_TRUE(ConfiguredBeforeFirstWrite());
+    ExpectEveryByteAtItsRate(wakeUp, counter);
+    EXPECT_EQ(driver.config.readTimeoutMs, kLinkTimeoutMs);
+    EXPECT_EQ(driver.config.flow, kFtFlowRtsCts);
+    EXPECT_EQ(driver.config.bitMask, 0x00);  // CBUS lines back to inputs
+  }
+}
+
 TEST_F(StartUpTest, ALinkFoundClosedForgetsItsHandshakeBeforeReopening) {
   StartLink();
   theUsbDevice.Close();
@@ -299,12 +392,15 @@ TEST_F(StartUpTest, ALinkFoundClosedForgetsItsHandshakeBeforeReopening) {
   EXPECT_EQ(SendQuery(), kResultLinkFailure);
   EXPECT_TRUE(theUsbDevice.IsOpen());
   EXPECT_EQ(theChannel.HandshakeVersion, -1);
-  // so the next command cannot slip through on the half-configured link
+  // so the next command cannot slip through on the half-configured link: it
+  // configures it again (the bridge came up at its defaults) and handshakes
   driver.ForgetHistory();
   ExpectHandshake();
   driver.Expect(QueryFrame(2), {});
   EXPECT_EQ(SendQuery(), kResultOk);
   EXPECT_EQ(driver.Mismatches(), "");
+  EXPECT_TRUE(ConfiguredBeforeFirstWrite());
+  ExpectEveryByteAtItsRate(false, 2);
 }
 
 // ---- notifications and the hold-off -------------------------------------------
@@ -317,7 +413,7 @@ TEST_F(StartUpTest, ABusyDeviceDelaysTheNextCommandAndRenewsTheHandshake) {
   EXPECT_EQ(SendQuery(), kResultOk);
   EXPECT_EQ(driver.Mismatches(), "");
   EXPECT_EQ(platform.beeps, (std::vector<RecordedBeep>{{kHoldOffBeepHz, kHoldOffBeepMs}}));
-  EXPECT_EQ(platform.sleeps, (std::vector<uint32_t>{kHoldOffBusyMs}));
+  EXPECT_EQ(platform.sleeps, ThenQuietLine({kHoldOffBusyMs}));
   EXPECT_EQ(theChannel.HoldOffMs, 0u);
 }
 
@@ -345,7 +441,7 @@ TEST_P(DrainedNotificationTest, StopsTheCommandAndIsPaidForByTheNextOne) {
   EXPECT_EQ(SendQuery(), kResultOk);
   EXPECT_EQ(driver.Mismatches(), "");
   EXPECT_EQ(platform.beeps, (std::vector<RecordedBeep>{{kHoldOffBeepHz, kHoldOffBeepMs}}));
-  EXPECT_EQ(platform.sleeps, (std::vector<uint32_t>{kHoldOffNotificationMs}));
+  EXPECT_EQ(platform.sleeps, ThenQuietLine({kHoldOffNotificationMs}));
 }
 
 INSTANTIATE_TEST_SUITE_P(SwitchedOffOrSystemChange, DrainedNotificationTest,
@@ -364,7 +460,7 @@ TEST_F(StartUpTest, ANotificationInPlaceOfTheAnswerIsPaidForAtTheNextCommand) {
   driver.Expect(QueryFrame(2), {});
   EXPECT_EQ(SendQuery(), kResultOk);
   EXPECT_EQ(driver.Mismatches(), "");
-  EXPECT_EQ(platform.sleeps, (std::vector<uint32_t>{kHoldOffBusyMs}));
+  EXPECT_EQ(platform.sleeps, ThenQuietLine({kHoldOffBusyMs}));
 }
 
 TEST_F(StartUpTest, TheDrainDropsAnswersThatMatchNothing) {

@@ -209,6 +209,7 @@ FtStatus FakeDriver::Open(int index, FtHandle* handle) {
   if (open_) return kFtDeviceNotOpened;
   open_ = true;
   openIndex_ = index;
+  config = FakeBridgeConfig{};
   *handle = &handleToken_;
   return kFtOk;
 }

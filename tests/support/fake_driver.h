@@ -46,7 +46,9 @@ struct FakeWrite {
   uint32_t baud;
 };
 
-// What the link has configured on the bridge (kept across Close and Open).
+// What the link has configured on the bridge since it was last opened: an
+// Open starts from nothing set, as a bridge opened through libftdi comes up
+// reset to its defaults.
 struct FakeBridgeConfig {
   uint32_t baud = 0;  // 0 until SetBaudRate
   uint8_t wordLength = 0, stopBits = 0, parity = 0;
