@@ -1,15 +1,16 @@
-// Display frames: the display frame request (command 209), the two-stage
-// decoder of the device's pixel stream and the program's copy of the device
-// display.
+// Display frames: the display frame request (command 209) and the program's
+// copy of the device display.
 //
-// Owns: FrameBuffer, ExpansionBuffer, fullRefresh, NextBulkWord,
-// VK3cmd_GetDisplayFrame, DecodeDisplayFrame. Does not own: drawing (the
-// window's view, via RenderFrame in frame_view.h) or when to refresh (the window).
+// Owns: FrameBuffer, fullRefresh, NextBulkWord, VK3cmd_GetDisplayFrame and
+// DecodeDisplayFrame (the decoder on NextBulkWord into the FrameBuffer). Does
+// not own: the decoder itself (services/pixel_stream), drawing (the window's
+// view, via RenderFrame in frame_view.h) or when to refresh (the window).
 #pragma once
 
 #include <cstdint>
 
 #include "protocol/result_codes.h"
+#include "services/pixel_stream.h"
 
 constexpr uint8_t kCmdDisplayFrame = 209;
 constexpr uint8_t kParamWholeDisplay = 1;
@@ -20,13 +21,9 @@ constexpr uint8_t kDisplayInfoLength = 12;
 constexpr int kDisplayWidth = 240;
 constexpr int kDisplayHeight = 320;
 constexpr int kDisplayPixels = kDisplayWidth * kDisplayHeight;  // 76800
-constexpr int kMaskCount = kDisplayPixels / 16;                  // 4800
-constexpr int kExpansionWords = 163202;
-constexpr uint16_t kMarkerFirst = 0x9180;
-constexpr uint16_t kMarkerStep = 0x0A80;
+static_assert(kMaskedPixels == kDisplayPixels);
 
 extern uint16_t FrameBuffer[kDisplayPixels];
-extern uint16_t ExpansionBuffer[kExpansionWords];
 extern bool fullRefresh;
 
 using WordSource = uint16_t (*)();
