@@ -15,7 +15,7 @@
 #include "protocol/link_startup.h"
 #include "services/display_frame.h"
 #include "tests/panel/recording_view.h"
-#include "tests/services/pixel_stream.h"
+#include "tests/services/stream_encoder.h"
 #include "tests/support/core_fixture.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "link/usb_device.h"
 #include "protocol/answer_frame.h"
 #include "protocol/command_channel.h"
-#include "tests/services/pixel_stream.h"
+#include "tests/services/stream_encoder.h"
 #include "tests/services/service_fixture.h"
 
 namespace {
