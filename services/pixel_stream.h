@@ -34,4 +34,5 @@ bool ExpandTokens(BulkWordSource& source, int32_t count, OnSourceBreak onBreak);
 
 // Stage 2: the 4800 change masks applied to `frame` (kMaskedPixels words)
 // with the values that follow them; never reads past expanded word 81599.
-void ApplyChangeMasks(uint16_t* frame);
+// `frame` is not the ExpansionBuffer (the copies rely on it).
+void ApplyChangeMasks(uint16_t* __restrict frame);
