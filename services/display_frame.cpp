@@ -15,14 +15,15 @@ namespace {
 
 constexpr int32_t kBytesPerWord = 2;
 
-// The word source for the bulk data the answer announced, from its start.
-BulkWordSource& SelectWordSource() {
+// Stage 1 on the bulk data the answer announced, from its start. False when
+// the link broke off a streamed frame: the words it left are not the device's.
+bool ExpandAnnouncedBulk(int32_t words) {
   if (theChannel.BulkInMemory) {
     NextBulkWord = NextMemoryWord;
-    return StartMemoryWords();
+    return ExpandTokens(StartMemoryWords(), words, OnSourceBreak::ReadOn);
   }
   NextBulkWord = NextStreamWord;
-  return StartStreamWords();
+  return ExpandTokens(StartStreamWords(), words, OnSourceBreak::Stop);
 }
 
 }  // namespace
@@ -41,7 +42,9 @@ ResultCode VK3cmd_GetDisplayFrame(bool full) {
     return kResultBadParameterLength;
   }
   const int32_t words = theChannel.BulkLength / kBytesPerWord;
-  ExpandTokens(SelectWordSource(), words, OnSourceBreak::ReadOn);
+  // A frame the link broke off paints nothing: the FrameBuffer keeps the last
+  // whole frame, and the link's record says why.
+  if (!ExpandAnnouncedBulk(words)) return kResultLinkFailure;
   ApplyChangeMasks(FrameBuffer);
   return kResultOk;
 }

@@ -9,8 +9,8 @@
 #include "link/usb_device.h"
 #include "protocol/answer_frame.h"
 #include "protocol/command_channel.h"
-#include "tests/services/stream_encoder.h"
 #include "tests/services/service_fixture.h"
+#include "tests/services/stream_encoder.h"
 
 namespace {
 
@@ -403,6 +403,55 @@ TEST_F(DisplayFrameExchange, EveryWordSourceDecodesAlike) {
           used);
     }
     // What the decoder left on the link is drained before the next command.
+    Bytes rest(driver.QueuedDeviceBytes());
+    if (!rest.empty()) theUsbDevice.Read(rest.data(), static_cast<int32_t>(rest.size()));
+  }
+}
+
+// 40 wholly changed stretches, then their 640 values: a stream of several
+// 512-byte refills.
+Words SeveralRefillsOfStream() {
+  Words expanded(kMaskCount, 0);
+  std::fill_n(expanded.begin(), 40, uint16_t{0xFFFF});
+  for (uint16_t v = 0; v < 640; ++v) expanded.push_back(static_cast<uint16_t>(0x4000 + v * 3));
+  return EncodeStream(expanded);
+}
+
+// The link breaks off a streamed frame: a refill times out or fails. Nothing
+// of it is painted, and the link's record says why.
+TEST_F(DisplayFrameExchange, StreamBrokenOffByTheLinkFailsAndPaintsNothing) {
+  const Bytes stream = StreamBytes(SeveralRefillsOfStream());
+  ASSERT_GT(stream.size(), 2 * kStreamStageSize);
+  struct Case {
+    const char* name;
+    int sent;      // stream bytes the device sends; -1: all of them
+    bool failing;  // the second refill fails in the driver
+    const char* record;
+  };
+  const Case cases[] = {
+      {"device falls silent after 700 bytes", 700, false, "FT_Read timed out"},
+      {"nothing after the answer", 0, false, "FT_Read timed out"},
+      {"a refill fails in the driver", -1, true, "FT_Read failed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FillFrame(kUntouched);
+    std::fill_n(ExpansionBuffer, kExpansionWords, kUnwritten);
+    const uint8_t counter = theChannel.FrameCounter;
+    const auto announced = static_cast<int32_t>(stream.size());
+    const size_t sent = c.sent < 0 ? stream.size() : static_cast<size_t>(c.sent);
+    Exchange({kDisplay, counter, 0x02, 0xFF},
+             Concat(Answer(kDisplay, counter, 0,
+                           Concat(BulkLengthParam(announced), Param(kParamBulkStream))),
+                    Bytes(stream.begin(), stream.begin() + static_cast<long>(sent))));
+    if (c.failing) driver.FailCall("Read", kFtIoError, 5);  // header, parameters, 2 refills
+
+    EXPECT_EQ(VK3cmd_GetDisplayFrame(false), kResultLinkFailure);
+
+    EXPECT_EQ(CountPixels(kUntouched), kDisplayPixels);
+    EXPECT_THAT(theUsbDevice.errorText, ::testing::StartsWith(c.record));
+    // The decoder stopped at the break instead of expanding zeros.
+    EXPECT_EQ(ExpansionBuffer[kMaskCount + 640 - 1], kUnwritten);
     Bytes rest(driver.QueuedDeviceBytes());
     if (!rest.empty()) theUsbDevice.Read(rest.data(), static_cast<int32_t>(rest.size()));
   }
