@@ -223,6 +223,19 @@ uint16_t NextStreamWord() {
   return static_cast<uint16_t>(word[0] | (word[1] << 8));
 }
 
+void DiscardStreamPadding() {
+  CommandChannel& ch = theChannel;
+  if (ch.streamRemaining <= 0 || ch.streamRemaining >= static_cast<int64_t>(kStreamStageSize)) {
+    return;
+  }
+  uint8_t padding[kStreamStageSize];
+  while (ch.streamRemaining > 0) {
+    const int32_t got = theUsbDevice.Read(padding, static_cast<int32_t>(ch.streamRemaining));
+    if (got <= 0) return;
+    ch.streamRemaining -= got;
+  }
+}
+
 namespace {
 
 constexpr size_t kBytesPerWord = 2;

@@ -29,6 +29,12 @@ uint16_t NextMemoryWord();
 // Next little-endian word of the streamed bulk data, refilled 512 bytes at a
 // time; 0 once the stream is exhausted, without touching the link again.
 uint16_t NextStreamWord();
+// Once the decoder has stopped: reads and drops the announced bytes still on
+// the link when they are fewer than one stage, the padding with which a
+// device ends its stream on a 512-byte boundary. More than that is not
+// padding and is left to the drain. Nothing past the announcement is read, so
+// a notification that follows the stream stays on the link.
+void DiscardStreamPadding();
 
 // Bulk words for a reader that takes many at a time. Ready() and Consume()
 // never touch the link; Refill() is the word reader's own call for when no

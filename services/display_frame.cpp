@@ -23,7 +23,9 @@ bool ExpandAnnouncedBulk(int32_t words) {
     return ExpandTokens(StartMemoryWords(), words, OnSourceBreak::ReadOn);
   }
   NextBulkWord = NextStreamWord;
-  return ExpandTokens(StartStreamWords(), words, OnSourceBreak::Stop);
+  if (!ExpandTokens(StartStreamWords(), words, OnSourceBreak::Stop)) return false;
+  DiscardStreamPadding();
+  return true;
 }
 
 }  // namespace

@@ -457,6 +457,72 @@ TEST_F(DisplayFrameExchange, StreamBrokenOffByTheLinkFailsAndPaintsNothing) {
   }
 }
 
+// What a padded or unpadded streamed frame leaves on the link: nothing of the
+// announced bytes, never a timeout, and every byte after them. The refills
+// may come back short, as reads through USB do, so the decoder meets the end
+// token before the padding has been read.
+TEST_F(DisplayFrameExchange, StreamPaddingIsDroppedAndWhatFollowsIsKept) {
+  Words words = WorkedExample();
+  words.insert(words.end(), {static_cast<uint16_t>(Marker(40) | 0x7F), 0x0000});  // end token
+  const Bytes stream = StreamBytes(words);                                        // 160 bytes
+  struct Case {
+    const char* name;
+    size_t padTo;        // 0: not padded
+    uint32_t refillCut;  // 0: refills come whole
+  };
+  const Case cases[] = {
+      {"padded, whole refills", kStreamStageSize, 0},
+      {"padded, short refills", kStreamStageSize, 64},
+      {"padded, refills of 200", kStreamStageSize, 200},
+      {"unpadded, short refills", 0, 64},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FillFrame(kUntouched);
+    Bytes sent = stream;
+    if (c.padTo != 0) sent.resize((sent.size() + c.padTo - 1) / c.padTo * c.padTo, 0x00);
+    const uint8_t counter = theChannel.FrameCounter;
+    const Bytes after = Notification(0x51);
+    Exchange({kDisplay, counter, 0x02, 0xFF},
+             Concat(Concat(Answer(kDisplay, counter, 0,
+                                  Concat(BulkLengthParam(static_cast<int32_t>(sent.size())),
+                                         Param(kParamBulkStream))),
+                           sent),
+                    after));
+    // Reads 1 to 3 are the answer's header and parameters.
+    for (int n = 4; c.refillCut != 0 && n < 24; ++n) driver.ShortCall("Read", c.refillCut, n);
+    theUsbDevice.errorText[0] = '\0';
+
+    EXPECT_EQ(VK3cmd_GetDisplayFrame(false), kResultOk);
+
+    EXPECT_EQ(FrameBuffer[0], 0xF800);
+    EXPECT_EQ(CountPixels(kUntouched), kDisplayPixels - 1);
+    EXPECT_EQ(theChannel.streamRemaining, 0);
+    EXPECT_STREQ(theUsbDevice.errorText, "");  // no read ran into its timeout
+    Bytes left(driver.QueuedDeviceBytes());    // the notification, whole
+    if (!left.empty()) theUsbDevice.Read(left.data(), static_cast<int32_t>(left.size()));
+    EXPECT_EQ(left, after);
+  }
+}
+
+// More left of the announcement than padding can be is not read: a device
+// that announces far more than it sends costs no wait after its end token.
+TEST_F(DisplayFrameExchange, AnnouncementFarPastTheEndTokenIsNotReadOn) {
+  Words words = WorkedExample();
+  words.insert(words.end(), {static_cast<uint16_t>(Marker(40) | 0x7F), 0x0000});
+  FillFrame(kUntouched);
+  Exchange({kDisplay, 0x01, 0x02, 0xFF},
+           Concat(Answer(kDisplay, 0x01, 0,
+                         Concat(BulkLengthParam(0x7FFFFFFF), Param(kParamBulkStream))),
+                  StreamBytes(words)));
+  driver.ForgetHistory();
+
+  EXPECT_EQ(VK3cmd_GetDisplayFrame(false), kResultOk);
+
+  EXPECT_EQ(FrameBuffer[0], 0xF800);
+  EXPECT_EQ(driver.CountOf("Read"), 4);  // header, parameters, one refill
+}
+
 struct FailureCase {
   std::string name;
   Bytes reply;
