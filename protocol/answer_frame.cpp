@@ -1,5 +1,7 @@
 #include "protocol/answer_frame.h"
 
+#include <algorithm>
+
 #include "link/usb_device.h"
 #include "protocol/command_channel.h"
 
@@ -218,4 +220,72 @@ uint16_t NextStreamWord() {
   const uint8_t* word = ch.StreamStage + 2 * ch.streamPosition;
   ch.streamPosition += 1;
   return static_cast<uint16_t>(word[0] | (word[1] << 8));
+}
+
+void DiscardStreamPadding() {
+  CommandChannel& ch = theChannel;
+  if (ch.streamRemaining <= 0 || ch.streamRemaining >= static_cast<int64_t>(kStreamStageSize)) {
+    return;
+  }
+  uint8_t padding[kStreamStageSize];
+  while (ch.streamRemaining > 0) {
+    const int32_t got = theUsbDevice.Read(padding, static_cast<int32_t>(ch.streamRemaining));
+    if (got <= 0) return;
+    ch.streamRemaining -= got;
+  }
+}
+
+namespace {
+
+constexpr size_t kBytesPerWord = 2;
+
+class MemoryWords final : public BulkWordSource {
+ public:
+  ReadyWords Ready() const override {
+    const size_t at = theChannel.memoryPosition;
+    if (at % kBytesPerWord != 0 || at > kBulkCapacity) return {};
+    return {theChannel.BulkBuffer + at, (kBulkCapacity - at) / kBytesPerWord};
+  }
+  void Consume(size_t words) override { theChannel.memoryPosition += words * kBytesPerWord; }
+  uint16_t Refill() override { return NextMemoryWord(); }
+};
+
+class StreamWords final : public BulkWordSource {
+ public:
+  ReadyWords Ready() const override {
+    const int32_t at = theChannel.streamPosition;
+    const int32_t words = std::min<int32_t>(theChannel.streamWordCount, kStreamStageSize / 2);
+    if (at == kStreamExhausted || at < 0 || at >= words) return {};
+    return {theChannel.StreamStage + kBytesPerWord * static_cast<size_t>(at),
+            static_cast<size_t>(words - at)};
+  }
+  void Consume(size_t words) override { theChannel.streamPosition += static_cast<int32_t>(words); }
+  uint16_t Refill() override { return NextStreamWord(); }
+  // A refill asks the link only while announced bytes are left, so an ended
+  // stream with bytes still owed is one whose read came back empty.
+  bool Broken() const override {
+    return theChannel.streamPosition == kStreamExhausted && theChannel.streamRemaining > 0;
+  }
+};
+
+MemoryWords memoryWords;
+StreamWords streamWords;
+
+}  // namespace
+
+BulkWordSource& StartMemoryWords() {
+  theChannel.memoryPosition = 0;
+  return memoryWords;
+}
+
+BulkWordSource& StartStreamWords() {
+  theChannel.streamPosition = 0;
+  theChannel.streamWordCount = 0;
+  return streamWords;
+}
+
+BulkWordSource* WordSourceOf(uint16_t (*reader)()) {
+  if (reader == NextMemoryWord) return &memoryWords;
+  if (reader == NextStreamWord) return &streamWords;
+  return nullptr;
 }

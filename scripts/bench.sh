@@ -37,6 +37,13 @@ for scene in ui square; do
   done
 done
 "$B/vesk3_mirror_cpu" --seconds 10 --scene noise --bulk streamed | tee -a "$RESULTS/mirror.jsonl"
+# Through the real libftdi1 stack on the emulated FT230X (needs the hardware tests' emulator).
+if cmake --build "$BUILD" -j"$JOBS" --target vesk3_mirror_emulated vesk3_ft230x_emulator >/dev/null; then
+  for padding in on off; do
+    "$BUILD/tests/hardware/vesk3_ft230x_emulator" "$B/vesk3_mirror_emulated" --seconds 20 \
+      --bulk streamed --padding "$padding" | tee -a "$RESULTS/mirror.jsonl" || true
+  done
+fi
 for bus in none sim hardware; do
   "$B/vesk3_mirror_cpu" --idle --seconds 30 --bus "$bus" | tee -a "$RESULTS/mirror.jsonl" || true
 done

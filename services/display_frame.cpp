@@ -1,11 +1,6 @@
 #include "services/display_frame.h"
 
 #include <algorithm>
-#include <bit>
-#include <cstring>
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 #include "protocol/answer_frame.h"
 #include "protocol/command_channel.h"
@@ -13,274 +8,24 @@
 #include "protocol/link_startup.h"
 
 uint16_t FrameBuffer[kDisplayPixels] = {};
-uint16_t ExpansionBuffer[kExpansionWords] = {};
 bool fullRefresh = true;
 WordSource NextBulkWord = NextMemoryWord;
 
 namespace {
 
-constexpr uint16_t kMarkerMask = 0xFF80;
-constexpr uint16_t kRunLengthMask = 0x7F;
-constexpr int32_t kRunLengthBias = 2;
-constexpr int32_t kRunLengthMax = 128;  // low bits 0x7F (129) end the stream
-constexpr int kPixelsPerMask = 16;
-constexpr uint16_t kMaskAll = 0xFFFF;
-constexpr uint16_t kMaskFirstPixel = 0x8000;
 constexpr int32_t kBytesPerWord = 2;
 
-// Where stage 1 takes its words from. When NextBulkWord is one of the two
-// readers, the words they would yield next are taken straight out of the
-// BulkBuffer or the stream stage, without a call per word; whenever those are
-// used up (and for any other source) the word comes from NextBulkWord itself,
-// which refills, yields its zeros or reads past nothing exactly as it would
-// have. The reader's position is brought up to date before every such call
-// and at the end, so the words, the link reads and the final state are the
-// same as word-by-word calls would leave.
-class WordCursor {
- public:
-  WordCursor()
-      : kind_(NextBulkWord == NextMemoryWord   ? Kind::Memory
-              : NextBulkWord == NextStreamWord ? Kind::Stream
-                                               : Kind::Other) {
-    Peek();
-  }
-
-  uint16_t Take() {
-    if (next_ == end_) return TakeFromSource();
-    const uint16_t w = LoadWord(next_);
-    next_ += kBytesPerWord;
-    return w;
-  }
-  // Words that Take() can yield without touching the source.
-  size_t Ready() const { return static_cast<size_t>(end_ - next_) / kBytesPerWord; }
-  const uint8_t* Next() const { return next_; }
-  void Skip(size_t words) { next_ += words * kBytesPerWord; }
-
-  // Hands the position back to the reader.
-  void Sync() {
-    if (kind_ == Kind::Memory) {
-      theChannel.memoryPosition = static_cast<size_t>(next_ - theChannel.BulkBuffer);
-    } else if (kind_ == Kind::Stream && next_ != nullptr) {
-      theChannel.streamPosition = static_cast<int32_t>((next_ - theChannel.StreamStage) / 2);
-    }
-  }
-
- private:
-  enum class Kind { Memory, Stream, Other };
-
-  static uint16_t LoadWord(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-  uint16_t TakeFromSource() {
-    Sync();
-    const uint16_t w = NextBulkWord();
-    Peek();
-    return w;
-  }
-
-  // The words the reader holds ready, as it would yield them.
-  void Peek() {
-    next_ = end_ = nullptr;
-    if (kind_ == Kind::Memory) {
-      const size_t at = theChannel.memoryPosition;
-      if (at % kBytesPerWord != 0 || at > kBulkCapacity) return;
-      next_ = theChannel.BulkBuffer + at;
-      end_ = theChannel.BulkBuffer + kBulkCapacity;
-    } else if (kind_ == Kind::Stream) {
-      const int32_t at = theChannel.streamPosition;
-      const int32_t words = std::min<int32_t>(theChannel.streamWordCount, kStreamStageSize / 2);
-      if (at == kStreamExhausted || at < 0 || at >= words) return;
-      next_ = theChannel.StreamStage + kBytesPerWord * at;
-      end_ = theChannel.StreamStage + kBytesPerWord * words;
-    }
-  }
-
-  const Kind kind_;
-  const uint8_t* next_ = nullptr;
-  const uint8_t* end_ = nullptr;
-};
-
-// Literal tokens are by far the most common: a block of words is checked
-// against the markers of as many tokens in a row, and the words before the
-// first one that carries its marker are all literals, copied at once. Blocks
-// are 8 words with SSE2 (every x86-64 CPU), 16 where the CPU has AVX2.
-// Where runs or doubled literals crowd the stream, blocks are tried less often.
-constexpr int kTokensAfterFailedBlock = 8;
-
-#if defined(__x86_64__)
-constexpr int16_t MarkerOffset(int j) {
-  return static_cast<int16_t>(j * kMarkerStep);
-}
-
-// Copies the leading literal tokens of the words ready in `source`, at most
-// `limit` of them; returns how many.
-size_t CopyLiteralsSse2(WordCursor& source, size_t limit, size_t written, uint16_t marker) {
-  constexpr size_t kBlock = 8;
-  const size_t room = std::min({limit, source.Ready(), kExpansionWords - written});
-  const __m128i prefix = _mm_set1_epi16(static_cast<int16_t>(kMarkerMask));
-  const __m128i advance = _mm_set1_epi16(MarkerOffset(kBlock));
-  __m128i markers = _mm_add_epi16(
-      _mm_set1_epi16(static_cast<int16_t>(marker)),
-      _mm_setr_epi16(MarkerOffset(0), MarkerOffset(1), MarkerOffset(2), MarkerOffset(3),
-                     MarkerOffset(4), MarkerOffset(5), MarkerOffset(6), MarkerOffset(7)));
-  size_t copied = 0;
-  while (copied + kBlock <= room) {
-    const __m128i words = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source.Next()));
-    const auto hits = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(words, prefix), markers)));
-    if (hits != 0) {
-      // Two mask bits per word: the literals are the words before the first hit.
-      const size_t literals = static_cast<size_t>(std::countr_zero(hits)) / 2;
-      std::memcpy(ExpansionBuffer + written + copied, source.Next(), literals * kBytesPerWord);
-      source.Skip(literals);
-      return copied + literals;
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(ExpansionBuffer + written + copied), words);
-    source.Skip(kBlock);
-    copied += kBlock;
-    markers = _mm_add_epi16(markers, advance);
-  }
-  return copied;
-}
-
-__attribute__((target("avx2"))) size_t CopyLiteralsAvx2(WordCursor& source, size_t limit,
-                                                        size_t written, uint16_t marker) {
-  constexpr size_t kBlock = 16;
-  const size_t room = std::min({limit, source.Ready(), kExpansionWords - written});
-  const __m256i prefix = _mm256_set1_epi16(static_cast<int16_t>(kMarkerMask));
-  const __m256i advance = _mm256_set1_epi16(MarkerOffset(kBlock));
-  __m256i markers = _mm256_add_epi16(
-      _mm256_set1_epi16(static_cast<int16_t>(marker)),
-      _mm256_setr_epi16(MarkerOffset(0), MarkerOffset(1), MarkerOffset(2), MarkerOffset(3),
-                        MarkerOffset(4), MarkerOffset(5), MarkerOffset(6), MarkerOffset(7),
-                        MarkerOffset(8), MarkerOffset(9), MarkerOffset(10), MarkerOffset(11),
-                        MarkerOffset(12), MarkerOffset(13), MarkerOffset(14), MarkerOffset(15)));
-  size_t copied = 0;
-  while (copied + kBlock <= room) {
-    const __m256i words = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source.Next()));
-    const auto hits = static_cast<uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi16(_mm256_and_si256(words, prefix), markers)));
-    if (hits != 0) {
-      const size_t literals = static_cast<size_t>(std::countr_zero(hits)) / 2;
-      std::memcpy(ExpansionBuffer + written + copied, source.Next(), literals * kBytesPerWord);
-      source.Skip(literals);
-      return copied + literals;
-    }
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(ExpansionBuffer + written + copied), words);
-    source.Skip(kBlock);
-    copied += kBlock;
-    markers = _mm256_add_epi16(markers, advance);
-  }
-  return copied;
-}
-
-size_t CopyLiterals(WordCursor& source, size_t limit, size_t written, uint16_t marker) {
-  static const bool hasAvx2 = __builtin_cpu_supports("avx2");
-  return hasAvx2 ? CopyLiteralsAvx2(source, limit, written, marker)
-                 : CopyLiteralsSse2(source, limit, written, marker);
-}
-#else
-size_t CopyLiterals(WordCursor&, size_t, size_t, uint16_t) {
-  return 0;
-}
-#endif
-
-// Stage 1: the tokens of `count` stream words into the ExpansionBuffer. Stops
-// at the end token or when the buffer is full; a run that would pass its end
-// is cut there.
-void ExpandTokens(int32_t count) {
-  WordCursor source;
-  int32_t remaining = count;
-  size_t written = 0;
-  uint16_t marker = kMarkerFirst;
-  int tokensBeforeBlock = 0;  // tokens one at a time before the next block is tried
-  while (remaining > 0 && written < kExpansionWords) {
-    if (tokensBeforeBlock == 0) {
-      const size_t literals = CopyLiterals(source, static_cast<size_t>(remaining), written, marker);
-      if (literals > 0) {
-        written += literals;
-        remaining -= static_cast<int32_t>(literals);
-        marker = static_cast<uint16_t>(marker + literals * kMarkerStep);
-        continue;
-      }
-      tokensBeforeBlock = kTokensAfterFailedBlock;
-    }
-    --tokensBeforeBlock;
-    const uint16_t w = source.Take();
-    if ((w & kMarkerMask) == marker) {
-      const uint16_t v = source.Take();
-      if (remaining > 1 && v == w) {
-        ExpansionBuffer[written++] = w;
-      } else {
-        const int32_t n = (w & kRunLengthMask) + kRunLengthBias;
-        if (n > kRunLengthMax) break;
-        const size_t fill = std::min<size_t>(static_cast<size_t>(n), kExpansionWords - written);
-        std::fill_n(ExpansionBuffer + written, fill, v);
-        written += fill;
-      }
-      remaining -= 2;
-    } else {
-      ExpansionBuffer[written++] = w;
-      remaining -= 1;
-    }
-    marker = static_cast<uint16_t>(marker + kMarkerStep);
-  }
-  source.Sync();
-}
-
-constexpr int kZeroMaskBlock = 32;
-
-// The first mask at or after g that is not zero, or kMaskCount. A sparse frame
-// is mostly zero masks: they are passed over many at a time.
-int NextChangedMask(int g) {
-  while (g + kZeroMaskBlock <= kMaskCount) {
-    uint64_t lanes[kZeroMaskBlock / 4];
-    std::memcpy(lanes, ExpansionBuffer + g, sizeof lanes);
-    uint64_t any = 0;
-    for (uint64_t lane : lanes) any |= lane;
-    if (any != 0) break;
-    g += kZeroMaskBlock;
-  }
-  while (g < kMaskCount && ExpansionBuffer[g] == 0) ++g;
-  return g;
-}
-
-// Stage 2: the 4800 change masks applied to the FrameBuffer with the values
-// that follow them. At most 76800 values: never past word 81599.
-void ApplyChangeMasks() {
-  const uint16_t* value = ExpansionBuffer + kMaskCount;
-  int g = 0;
-  while (g < kMaskCount) {
-    const uint16_t mask = ExpansionBuffer[g];
-    uint16_t* stretch = FrameBuffer + g * kPixelsPerMask;
-    if (mask == 0) {
-      g = NextChangedMask(g);
-      continue;
-    }
-    ++g;
-    if (mask == kMaskAll) {
-      std::copy_n(value, kPixelsPerMask, stretch);
-      value += kPixelsPerMask;
-      continue;
-    }
-    // Only the set bits, highest (the stretch's first pixel) first.
-    for (uint16_t left = mask; left != 0;) {
-      const int bit = std::countl_zero(left);
-      stretch[bit] = *value++;
-      left = static_cast<uint16_t>(left & ~(kMaskFirstPixel >> bit));
-    }
-  }
-}
-
-// The word source for the bulk data the answer announced.
-void SelectWordSource() {
+// Stage 1 on the bulk data the answer announced, from its start. False when
+// the link broke off a streamed frame: the words it left are not the device's.
+bool ExpandAnnouncedBulk(int32_t words) {
   if (theChannel.BulkInMemory) {
-    theChannel.memoryPosition = 0;
     NextBulkWord = NextMemoryWord;
-  } else {
-    theChannel.streamPosition = 0;
-    theChannel.streamWordCount = 0;
-    NextBulkWord = NextStreamWord;
+    return ExpandTokens(StartMemoryWords(), words, OnSourceBreak::ReadOn);
   }
+  NextBulkWord = NextStreamWord;
+  if (!ExpandTokens(StartStreamWords(), words, OnSourceBreak::Stop)) return false;
+  DiscardStreamPadding();
+  return true;
 }
 
 }  // namespace
@@ -299,14 +44,18 @@ ResultCode VK3cmd_GetDisplayFrame(bool full) {
     return kResultBadParameterLength;
   }
   const int32_t words = theChannel.BulkLength / kBytesPerWord;
-  SelectWordSource();
-  DecodeDisplayFrame(words);
+  // A frame the link broke off paints nothing: the FrameBuffer keeps the last
+  // whole frame, and the link's record says why.
+  if (!ExpandAnnouncedBulk(words)) return kResultLinkFailure;
+  ApplyChangeMasks(FrameBuffer);
   return kResultOk;
 }
 
 void DecodeDisplayFrame(int32_t count) {
-  ExpandTokens(count);
-  ApplyChangeMasks();
+  BulkWordSource* known = WordSourceOf(NextBulkWord);
+  WordByWordSource calls(NextBulkWord);
+  ExpandTokens(known != nullptr ? *known : calls, count, OnSourceBreak::ReadOn);
+  ApplyChangeMasks(FrameBuffer);
 }
 
 void ResetDisplayState() {

@@ -11,6 +11,8 @@
 //   state <bridge> -> ok key=value ...  requests <bridge> -> ok rr:vvvv:iiii ...
 //   heard <bridge> -> ok baud:hex ...   clear <bridge> -> ok
 //   hold <bridge> 0|1 -> ok             device <bridge> <words...> -> the model's answer
+// The vesk3 model's "device" words include bulk segments|streamed and pad 0|1:
+// how it sends display frames (streamed ones padded to 512 bytes, or not).
 #pragma once
 
 #include <map>

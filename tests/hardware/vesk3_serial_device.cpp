@@ -37,6 +37,15 @@ class Vesk3SerialDevice : public SerialDevice {
     if (words == "awake") return std::string("ok ") + (device_.Awake() ? "1" : "0");
     if (words == "garbled") return "ok " + std::to_string(device_.GarbledBytesIn());
     if (words == "frames") return "ok " + std::to_string(device_.FramesSent());
+    if (words == "bulk segments" || words == "bulk streamed") {
+      device_.Options().bulkMode =
+          words == "bulk streamed" ? BulkMode::Streamed : BulkMode::Segments;
+      return "ok";
+    }
+    if (words == "pad 0" || words == "pad 1") {
+      device_.Options().padStreamedFrames = words == "pad 1";
+      return "ok";
+    }
     if (words == "cbus") return "ok" + Join(cbus_);
     if (words == "screen") {  // RGB565, row-major, little-endian, as hex
       static const char kDigits[] = "0123456789abcdef";

@@ -16,7 +16,7 @@
 #include "services/display_frame.h"
 #include "services/program_state.h"
 #include "tests/panel/recording_view.h"
-#include "tests/services/pixel_stream.h"
+#include "tests/services/stream_encoder.h"
 #include "tests/support/core_fixture.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "protocol/answer_frame.h"
 #include "protocol/command_channel.h"
 #include "services/display_frame.h"
-#include "tests/services/pixel_stream.h"
+#include "tests/services/stream_encoder.h"
 #include "tests/support/core_fixture.h"
 
 namespace {

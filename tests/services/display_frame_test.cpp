@@ -9,8 +9,8 @@
 #include "link/usb_device.h"
 #include "protocol/answer_frame.h"
 #include "protocol/command_channel.h"
-#include "tests/services/pixel_stream.h"
 #include "tests/services/service_fixture.h"
+#include "tests/services/stream_encoder.h"
 
 namespace {
 
@@ -406,6 +406,121 @@ TEST_F(DisplayFrameExchange, EveryWordSourceDecodesAlike) {
     Bytes rest(driver.QueuedDeviceBytes());
     if (!rest.empty()) theUsbDevice.Read(rest.data(), static_cast<int32_t>(rest.size()));
   }
+}
+
+// 40 wholly changed stretches, then their 640 values: a stream of several
+// 512-byte refills.
+Words SeveralRefillsOfStream() {
+  Words expanded(kMaskCount, 0);
+  std::fill_n(expanded.begin(), 40, uint16_t{0xFFFF});
+  for (uint16_t v = 0; v < 640; ++v) expanded.push_back(static_cast<uint16_t>(0x4000 + v * 3));
+  return EncodeStream(expanded);
+}
+
+// The link breaks off a streamed frame: a refill times out or fails. Nothing
+// of it is painted, and the link's record says why.
+TEST_F(DisplayFrameExchange, StreamBrokenOffByTheLinkFailsAndPaintsNothing) {
+  const Bytes stream = StreamBytes(SeveralRefillsOfStream());
+  ASSERT_GT(stream.size(), 2 * kStreamStageSize);
+  struct Case {
+    const char* name;
+    int sent;      // stream bytes the device sends; -1: all of them
+    bool failing;  // the second refill fails in the driver
+    const char* record;
+  };
+  const Case cases[] = {
+      {"device falls silent after 700 bytes", 700, false, "FT_Read timed out"},
+      {"nothing after the answer", 0, false, "FT_Read timed out"},
+      {"a refill fails in the driver", -1, true, "FT_Read failed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FillFrame(kUntouched);
+    std::fill_n(ExpansionBuffer, kExpansionWords, kUnwritten);
+    const uint8_t counter = theChannel.FrameCounter;
+    const auto announced = static_cast<int32_t>(stream.size());
+    const size_t sent = c.sent < 0 ? stream.size() : static_cast<size_t>(c.sent);
+    Exchange({kDisplay, counter, 0x02, 0xFF},
+             Concat(Answer(kDisplay, counter, 0,
+                           Concat(BulkLengthParam(announced), Param(kParamBulkStream))),
+                    Bytes(stream.begin(), stream.begin() + static_cast<long>(sent))));
+    if (c.failing) driver.FailCall("Read", kFtIoError, 5);  // header, parameters, 2 refills
+
+    EXPECT_EQ(VK3cmd_GetDisplayFrame(false), kResultLinkFailure);
+
+    EXPECT_EQ(CountPixels(kUntouched), kDisplayPixels);
+    EXPECT_THAT(theUsbDevice.errorText, ::testing::StartsWith(c.record));
+    // The decoder stopped at the break instead of expanding zeros.
+    EXPECT_EQ(ExpansionBuffer[kMaskCount + 640 - 1], kUnwritten);
+    Bytes rest(driver.QueuedDeviceBytes());
+    if (!rest.empty()) theUsbDevice.Read(rest.data(), static_cast<int32_t>(rest.size()));
+  }
+}
+
+// What a padded or unpadded streamed frame leaves on the link: nothing of the
+// announced bytes, never a timeout, and every byte after them. The refills
+// may come back short, as reads through USB do, so the decoder meets the end
+// token before the padding has been read.
+TEST_F(DisplayFrameExchange, StreamPaddingIsDroppedAndWhatFollowsIsKept) {
+  Words words = WorkedExample();
+  words.insert(words.end(), {static_cast<uint16_t>(Marker(40) | 0x7F), 0x0000});  // end token
+  const Bytes stream = StreamBytes(words);                                        // 160 bytes
+  struct Case {
+    const char* name;
+    size_t padTo;        // 0: not padded
+    uint32_t refillCut;  // 0: refills come whole
+  };
+  const Case cases[] = {
+      {"padded, whole refills", kStreamStageSize, 0},
+      {"padded, short refills", kStreamStageSize, 64},
+      {"padded, refills of 200", kStreamStageSize, 200},
+      {"unpadded, short refills", 0, 64},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FillFrame(kUntouched);
+    Bytes sent = stream;
+    if (c.padTo != 0) sent.resize((sent.size() + c.padTo - 1) / c.padTo * c.padTo, 0x00);
+    const uint8_t counter = theChannel.FrameCounter;
+    const Bytes after = Notification(0x51);
+    Exchange({kDisplay, counter, 0x02, 0xFF},
+             Concat(Concat(Answer(kDisplay, counter, 0,
+                                  Concat(BulkLengthParam(static_cast<int32_t>(sent.size())),
+                                         Param(kParamBulkStream))),
+                           sent),
+                    after));
+    // Reads 1 to 3 are the answer's header and parameters.
+    for (int n = 4; c.refillCut != 0 && n < 24; ++n) driver.ShortCall("Read", c.refillCut, n);
+    theUsbDevice.errorText[0] = '\0';
+
+    EXPECT_EQ(VK3cmd_GetDisplayFrame(false), kResultOk);
+
+    EXPECT_EQ(FrameBuffer[0], 0xF800);
+    EXPECT_EQ(CountPixels(kUntouched), kDisplayPixels - 1);
+    EXPECT_EQ(theChannel.streamRemaining, 0);
+    EXPECT_STREQ(theUsbDevice.errorText, "");  // no read ran into its timeout
+    Bytes left(driver.QueuedDeviceBytes());    // the notification, whole
+    if (!left.empty()) theUsbDevice.Read(left.data(), static_cast<int32_t>(left.size()));
+    EXPECT_EQ(left, after);
+  }
+}
+
+// More left of the announcement than padding can be is not read: a device
+// that announces far more than it sends costs no wait after its end token.
+TEST_F(DisplayFrameExchange, AnnouncementFarPastTheEndTokenIsNotReadOn) {
+  Words words = WorkedExample();
+  words.insert(words.end(), {static_cast<uint16_t>(Marker(40) | 0x7F), 0x0000});
+  FillFrame(kUntouched);
+  Exchange({kDisplay, 0x01, 0x02, 0xFF},
+           Concat(Answer(kDisplay, 0x01, 0,
+                         Concat(BulkLengthParam(0x7FFFFFFF), Param(kParamBulkStream))),
+                  StreamBytes(words)));
+  driver.ForgetHistory();
+
+  EXPECT_EQ(VK3cmd_GetDisplayFrame(false), kResultOk);
+
+  EXPECT_EQ(FrameBuffer[0], 0xF800);
+  EXPECT_EQ(driver.CountOf("Read"), 4);  // header, parameters, one refill
 }
 
 struct FailureCase {

@@ -1,5 +1,6 @@
 // The services against the simulated hand controller behind the simulated
 // bridge, in virtual time: what the device holds is what the program shows.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -112,6 +113,44 @@ INSTANTIATE_TEST_SUITE_P(BulkModes, DisplayOnSim,
                            return std::string(info.param == BulkMode::Segments ? "Segments"
                                                                                : "Streamed");
                          });
+
+// A streamed frame the link breaks off (a refill times out or fails) paints
+// nothing; the next whole frame brings the mirror back.
+TEST_F(ServicesOnSim, StreamBrokenOffByTheLinkPaintsNothingAndAWholeFrameRecovers) {
+  struct Case {
+    const char* name;
+    bool failing;
+    const char* record;
+  };
+  for (const Case& c : {Case{"refill times out", false, "FT_Read timed out"},
+                        Case{"refill fails", true, "FT_Read failed"}}) {
+    SCOPED_TRACE(c.name);
+    HandControllerOptions options;
+    options.bulkMode = BulkMode::Streamed;
+    Install(options);
+    ASSERT_EQ(VK3cmd_GetDisplayFrame(true), kResultOk);
+    const std::vector<uint16_t> before(FrameBuffer, FrameBuffer + kDisplayPixels);
+    // A new picture everywhere: a stream of many refills.
+    std::vector<uint16_t> picture(kDisplayPixels);
+    for (size_t i = 0; i < picture.size(); ++i)
+      picture[i] = static_cast<uint16_t>((i * 7) & 0x7F7F);
+    sim->controller.HoldScreen(picture.data());
+    // Reads of the exchange: 1 + 4 header bytes, the parameters, then refills.
+    if (c.failing) {
+      sim->bridge.FailCall(FtCall::Read, kFtIoError, 4);
+    } else {
+      sim->bridge.TimeOutCall(FtCall::Read, 4);
+    }
+
+    EXPECT_EQ(VK3cmd_GetDisplayFrame(false), kResultLinkFailure);
+
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), FrameBuffer));
+    EXPECT_THAT(theUsbDevice.errorText, ::testing::StartsWith(c.record));
+    sim->bridge.ClearFaults();
+    ASSERT_EQ(VK3cmd_GetDisplayFrame(true), kResultOk);
+    EXPECT_TRUE(MirrorMatchesDevice());
+  }
+}
 
 TEST_F(ServicesOnSim, PushEscActsAsTheEscKey) {
   // Enter opens the selected menu item; the Esc line brings the menu back.

@@ -1,4 +1,4 @@
-#include "tests/services/pixel_stream.h"
+#include "tests/services/stream_encoder.h"
 
 namespace {
 
