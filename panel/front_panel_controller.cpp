@@ -192,14 +192,21 @@ void FrontPanelController::OnChangeColor() {
   ChangeColorEntry(*this, currentColor);
 }
 
-bool FrontPanelController::TranslateKey(KeyTransition transition, uint32_t virtualKey) {
+bool FrontPanelController::TranslateKey(KeyTransition transition, uint32_t virtualKey,
+                                        KeyChord chord) {
   if (m_panelState != Connected) return false;
   const int key = DeviceKeyForVirtualKey(virtualKey);
   if (key < 0) return false;
+  const uint32_t bit = 1u << key;
+  const bool deviceHasIt = (keysDown_ & bit) != 0;
+  if (chord == KeyChord::WithAlt && (transition == KeyTransition::Press || !deviceHasIt)) {
+    return false;
+  }
   // A repeated release is half of an auto-repeat: the repeat's press is the event.
   if (transition == KeyTransition::RepeatRelease) return true;
-  const int32_t base = transition == KeyTransition::Release ? kButtonRelease : 0;
-  (void)VK3cmd_InsertButtonEvent(*this, base + key);
+  const bool release = transition == KeyTransition::Release;
+  keysDown_ = release ? keysDown_ & ~bit : keysDown_ | bit;
+  (void)VK3cmd_InsertButtonEvent(*this, (release ? kButtonRelease : 0) + key);
   return true;
 }
 

@@ -70,6 +70,9 @@ enum class PanelButton { Connect, PushEsc, DeviceInfo };
 // pairs marks the repeated releases: they are not releases.
 enum class KeyTransition { Press, Release, RepeatRelease };
 
+// Whether Alt was held: such keys are the desktop's ("system keys"), not the device's.
+enum class KeyChord { Plain, WithAlt };
+
 // What the controller needs of the window.
 class PanelView {
  public:
@@ -133,7 +136,10 @@ class FrontPanelController : public PanelUi {
 
   // The key forwarding: true when the key was consumed (sent to the device
   // or swallowed as a repeated release); false lets the dialog handle it.
-  bool TranslateKey(KeyTransition transition, uint32_t virtualKey);
+  // With Alt held a key is left to the window, except the release of a key
+  // whose press the device has: the device never keeps a key down.
+  bool TranslateKey(KeyTransition transition, uint32_t virtualKey,
+                    KeyChord chord = KeyChord::Plain);
 
   uint32_t currentColor = 0;
 
@@ -155,4 +161,6 @@ class FrontPanelController : public PanelUi {
 
   PanelView& view_;
   PanelState m_panelState = NoDevice;
+  // The device keys whose press was sent and whose release was not, one bit per key number.
+  uint32_t keysDown_ = 0;
 };

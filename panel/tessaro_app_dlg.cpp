@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 
 #include "panel/bitmap_rect.h"
 #include "panel/dialog_template.h"
@@ -134,6 +135,9 @@ QWidget* CTessaro_AppDlg::MakeControl(const DialogControl& control) {
     case ControlKind::ToggleButton: {
       auto* button = new QPushButton(QString::fromLatin1(control.text), this);
       button->setCheckable(true);
+      // A toggle is no push button: in a dialog Qt would make it an auto-default
+      // button, which Enter clicks while it has the focus. Space toggles it.
+      button->setAutoDefault(false);
       widget = button;
       break;
     }
@@ -165,11 +169,17 @@ void CTessaro_AppDlg::BuildControls() {
   for (const DialogControl& control : kDialogControls) {
     QWidget* widget = MakeControl(control);
     widget->setProperty(kControlIdProperty, control.id);
+    int width = DialogUnitsToPixelsX(control.width, dpi);
     int height = DialogUnitsToPixelsY(control.height, dpi);
     // A drop-down list's template height is its open list; closed it is one line.
     if (control.kind == ControlKind::ComboBox) height = widget->sizeHint().height();
+    // The template's widths fit the original's font; a shown text is widened
+    // to its own text in ours, which may be wider. It keeps its position.
+    if (control.kind == ControlKind::LeftText && control.visible) {
+      width = std::max(width, widget->sizeHint().width());
+    }
     widget->setGeometry(DialogUnitsToPixelsX(control.x, dpi), DialogUnitsToPixelsY(control.y, dpi),
-                        DialogUnitsToPixelsX(control.width, dpi), height);
+                        width, height);
     widget->setEnabled(control.enabled);
     if (!control.visible) widget->setVisible(false);
     // The template order is the tab order.
@@ -243,7 +253,10 @@ bool CTessaro_AppDlg::eventFilter(QObject* watched, QEvent* event) {
   if (type == QEvent::KeyRelease) {
     transition = key->isAutoRepeat() ? KeyTransition::RepeatRelease : KeyTransition::Release;
   }
-  return m_controller.TranslateKey(transition, VirtualKeyOf(key->key()));
+  // Ctrl and Shift do not change a key; with Alt it is the desktop's.
+  const KeyChord chord =
+      key->modifiers().testFlag(Qt::AltModifier) ? KeyChord::WithAlt : KeyChord::Plain;
+  return m_controller.TranslateKey(transition, VirtualKeyOf(key->key()), chord);
 }
 
 void CTessaro_AppDlg::keyPressEvent(QKeyEvent* event) {

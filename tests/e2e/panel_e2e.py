@@ -5,11 +5,12 @@ Starts its own Xvfb on a free display, runs the simulated program (the test
 build that also writes the simulated device's screen to a file), and drives
 the window with xdotool and xclip:
 
-  the Connect button becomes enabled by itself; a click connects; the mirror
-  in a window screenshot equals the device's screen pixel for pixel; Down and
-  Enter change it; Esc while connected leaves the window open; Screenshot puts
-  a PNG of the view's size on the clipboard that equals the mirror; Disconnect
-  and then Esc close the program.
+  the Connect button becomes enabled by itself; Tab takes the focus to it,
+  where Enter leaves the panel as it is and Space connects; the mirror in a
+  window screenshot equals the device's screen pixel for pixel; Down and Enter
+  change it, Alt+Up does not reach the device; Esc while connected leaves the
+  window open; Screenshot puts a PNG of the view's size on the clipboard that
+  equals the mirror; a click on Disconnect and then Esc close the program.
 
 Every wait is for something observable (a window, pixels, a file, a process
 ending), each with a timeout. Usage: panel_e2e.py PROGRAM [INSTALL-SCRIPT]
@@ -238,16 +239,28 @@ def scenario(s):
     if any(black):
         raise Failure("the mirror is not black before the first connection")
 
-    s.click(CONNECT)
+    # From Screenshot (a click gives it the focus) Tab passes push ESC and
+    # Device Info to Connect. Enter there is no click: had it connected, the
+    # Space after it would disconnect again and the mirror would stay black.
+    s.click(SCREENSHOT)
+    for _ in range(3):
+        s.key("Tab")
+    s.key("Return")
+    s.key("space")
     menu = wait_for("the mirror to equal the device screen", s.mirror_matches_device)
     if not any(menu):
         raise Failure("the device screen is black")
-    log("connected: the mirror equals the device screen")
+    if s.region(s.capture(), STATUS) == available_status:
+        raise Failure("the panel is not connected")
+    log("Enter on Connect did nothing, Space connected: the mirror equals the device screen")
 
     s.key("Down")
     selected = wait_for("Down to move the device's menu",
                         lambda: (lambda d: d if d and body(d) != body(menu) else None)(
                             s.mirror_matches_device()))
+    # Alt+Up is the window's: had it reached the device, Enter would open the
+    # item above and Esc would not come back to this selection.
+    s.key("alt+Up")
     s.key("Return")
     wait_for("Enter to open the item",
                       lambda: (lambda d: d if d and body(d) != body(selected) else None)(
@@ -260,7 +273,7 @@ def scenario(s):
                  s.mirror_matches_device()))
     if not s.alive() or s.find_window() != s.window:
         raise Failure("Esc while connected closed the window")
-    log("Esc while connected went to the device; the window stays open")
+    log("Esc while connected went to the device; the window stays open; Alt+Up had not")
 
     # Screenshot: the clipboard's PNG is the whole view, the same as the window shows.
     for attempt in range(5):

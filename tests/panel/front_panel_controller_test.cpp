@@ -388,12 +388,13 @@ TEST_F(ControllerTest, RefreshOutsideConnectedSendsAndDrawsNothing) {
   }
 }
 
-TEST_F(ControllerTest, KeysAreForwardedOnlyWhileConnected) {
+TEST_F(ControllerTest, PlainKeysAreForwardedOnlyWhileConnected) {
   struct Step {
     KeyTransition transition;
     uint32_t virtualKey;
     bool consumed;
     int paramId;  // -1: nothing sent
+    KeyChord chord = KeyChord::Plain;
   };
   struct Case {
     const char* name;
@@ -424,6 +425,26 @@ TEST_F(ControllerTest, KeysAreForwardedOnlyWhileConnected) {
       {"other keys go to the dialog",
        Connected,
        {{KeyTransition::Press, 0x09, false, -1}, {KeyTransition::Release, 0x41, false, -1}}},
+      // Alt makes them the window's; Ctrl and Shift are not seen here at all
+      {"Alt held: the window's",
+       Connected,
+       {{KeyTransition::Press, kVirtualKeyEscape, false, -1, KeyChord::WithAlt},
+        {KeyTransition::Release, kVirtualKeyEscape, false, -1, KeyChord::WithAlt},
+        {KeyTransition::Press, kVirtualKeyReturn, false, -1, KeyChord::WithAlt},
+        {KeyTransition::RepeatRelease, kVirtualKeyReturn, false, -1, KeyChord::WithAlt},
+        {KeyTransition::Press, kVirtualKeyReturn, false, -1, KeyChord::WithAlt},
+        {KeyTransition::Release, kVirtualKeyReturn, false, -1, KeyChord::WithAlt},
+        {KeyTransition::Press, kVirtualKeyDown, false, -1, KeyChord::WithAlt},
+        // Alt let go before the key: a plain release, sent as today
+        {KeyTransition::Release, kVirtualKeyDown, true, 0x35}}},
+      {"Alt pressed while a key is down: its release still reaches the device",
+       Connected,
+       {{KeyTransition::Press, kVirtualKeyLeft, true, 0x22},
+        {KeyTransition::RepeatRelease, kVirtualKeyLeft, true, -1, KeyChord::WithAlt},
+        {KeyTransition::Press, kVirtualKeyLeft, false, -1, KeyChord::WithAlt},
+        {KeyTransition::Release, kVirtualKeyLeft, true, 0x32, KeyChord::WithAlt},
+        // that release ended it: the next one with Alt is the window's again
+        {KeyTransition::Release, kVirtualKeyLeft, false, -1, KeyChord::WithAlt}}},
       {"not connected",
        DeviceAvailable,
        {{KeyTransition::Press, kVirtualKeyEscape, false, -1},
@@ -443,7 +464,8 @@ TEST_F(ControllerTest, KeysAreForwardedOnlyWhileConnected) {
       ++counter;
     }
     for (const Step& step : c.steps) {
-      EXPECT_EQ(controller.TranslateKey(step.transition, step.virtualKey), step.consumed);
+      EXPECT_EQ(controller.TranslateKey(step.transition, step.virtualKey, step.chord),
+                step.consumed);
     }
     EXPECT_EQ(driver.Mismatches(), "");
     EXPECT_TRUE(view.boxes.empty());

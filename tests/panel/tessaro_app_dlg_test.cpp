@@ -105,9 +105,18 @@ class TimerGate : public QObject {
   QObject* window_;
 };
 
-void SendKey(QWidget* to, QEvent::Type type, int key, bool autoRepeat = false) {
-  QKeyEvent event(type, key, Qt::NoModifier, QString(), autoRepeat);
+void SendKey(QWidget* to, QEvent::Type type, int key, bool autoRepeat = false,
+             Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QKeyEvent event(type, key, modifiers, QString(), autoRepeat);
   QApplication::sendEvent(to, &event);
+}
+
+// A press and its release, to whatever has the keyboard focus.
+void Type(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QWidget* focus = QApplication::focusWidget();
+  ASSERT_NE(focus, nullptr);
+  SendKey(focus, QEvent::KeyPress, key, false, modifiers);
+  SendKey(focus, QEvent::KeyRelease, key, false, modifiers);
 }
 
 class DialogTest : public CoreTest {
@@ -124,6 +133,13 @@ class DialogTest : public CoreTest {
   }
 
   QPushButton* Button(int id) const { return qobject_cast<QPushButton*>(dialog->Control(id)); }
+  // The window shown and active, the keyboard focus on that control.
+  void FocusOn(int id) {
+    dialog->show();
+    QApplication::setActiveWindow(dialog.get());
+    dialog->Control(id)->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(dialog->Control(id)->hasFocus()) << id;
+  }
   FrontPanelController& Controller() { return dialog->Controller(); }
 
   // The panel connected to a device that has done its start-up.
@@ -183,6 +199,23 @@ TEST_F(DialogTest, ControlsStartWhereAndAsTheTemplateSays) {
   }
   EXPECT_TRUE(dialog->Control(IDC_SCREENSHOT)->isEnabled());
   EXPECT_TRUE(Button(IDC_NO_DEFAULT)->isDefault());
+}
+
+// The note under Screenshot was sized for the original's font; in the window
+// font it must still show its whole text, where the template puts it.
+TEST_F(DialogTest, ClipboardNoteShowsItsWholeTextAtItsTemplatePosition) {
+  const QString text = "(taken to the clipboard)";
+  QLabel* note = nullptr;
+  for (QLabel* label : dialog->findChildren<QLabel*>()) {
+    if (label->text() == text) note = label;
+  }
+  ASSERT_NE(note, nullptr);
+  EXPECT_EQ(note->font(), dialog->font());
+  EXPECT_GE(note->width(), QFontMetrics(dialog->font()).horizontalAdvance(text));
+  EXPECT_GE(note->width(), 84 * 6 / 4);  // never narrower than the template
+  EXPECT_EQ(note->pos(), QPoint(185 * 6 / 4, 135 * 16 / 8));
+  EXPECT_EQ(note->height(), 10 * 16 / 8);
+  EXPECT_LE(note->geometry().right(), dialog->width() - 1);  // inside the window
 }
 
 TEST_F(DialogTest, TabOrderFollowsTheTemplate) {
@@ -295,18 +328,113 @@ TEST_F(DialogTest, EscClosesTheWindowWhenNotConnected) {
   EXPECT_TRUE(driver.writes.empty());
 }
 
-TEST_F(DialogTest, EnterPressesConnectAndItsReleaseGoesToTheDevice) {
+// Enter presses the focused push button, and nothing else: the Connect
+// toggle is no push button (and the default button is the hidden 1000).
+TEST_F(DialogTest, EnterPressesOnlyAFocusedPushButton) {
+  struct Row {
+    int id;
+    int clicks;
+  };
+  const std::vector<Row> focusable = {
+      {IDC_SCREENSHOT, 1}, {IDC_PUSH_ESC, 1}, {IDC_DEVICE_INFO, 1}, {IDC_CONNECT, 0}};
+  BoxAnswerer boxes(*dialog);  // a Connect that was pressed would fail with a box
+  Controller().SetPanelState(DeviceAvailable);
+  std::vector<int> clicked;
+  std::vector<int> canFocus;
+  for (const DialogControl& c : kDialogControls) {
+    QWidget* w = dialog->Control(c.id);
+    if (w == nullptr) continue;
+    if (auto* button = qobject_cast<QPushButton*>(w)) {
+      QObject::connect(button, &QPushButton::clicked,
+                       [&clicked, id = c.id] { clicked.push_back(id); });
+    }
+    if (w->isVisibleTo(dialog.get()) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus)) {
+      canFocus.push_back(c.id);
+    }
+  }
+  std::vector<int> rowIds;
+  for (const Row& row : focusable) rowIds.push_back(row.id);
+  std::sort(canFocus.begin(), canFocus.end());
+  std::sort(rowIds.begin(), rowIds.end());
+  ASSERT_EQ(canFocus, rowIds);  // the table covers every control that takes the focus
+
+  for (const Row& row : focusable) {
+    // the main keyboard's Return and the keypad's Enter
+    for (auto [key, modifiers] :
+         {std::pair{Qt::Key_Return, Qt::KeyboardModifiers()},
+          std::pair{Qt::Key_Enter, Qt::KeyboardModifiers(Qt::KeypadModifier)}}) {
+      SCOPED_TRACE(testing::Message() << row.id << " key " << key);
+      clicked.clear();
+      FocusOn(row.id);
+
+      Type(key, modifiers);
+
+      EXPECT_EQ(std::count(clicked.begin(), clicked.end(), row.id), row.clicks);
+      EXPECT_EQ(clicked.size(), static_cast<size_t>(row.clicks));  // no other button
+      EXPECT_EQ(Controller().PanelStateNow(), DeviceAvailable);
+      EXPECT_FALSE(Button(IDC_CONNECT)->isChecked());
+      EXPECT_TRUE(dialog->isVisible());
+    }
+  }
+  EXPECT_TRUE(driver.writes.empty());  // nothing went to the device
+  EXPECT_TRUE(boxes.seen.empty());
+  dialog->hide();
+}
+
+TEST_F(DialogTest, SpaceTogglesConnectAndEnterOnItGoesToTheDeviceWhileConnected) {
   Controller().SetPanelState(DeviceAvailable);
   ExpectStartUp();
   driver.Expect({kInformation, 0x01, 0x01, 0xFF}, ModeAnswer());  // the probe succeeds
+  FocusOn(IDC_CONNECT);
 
-  SendKey(Button(IDC_CONNECT), QEvent::KeyPress, Qt::Key_Return);
+  Type(Qt::Key_Space);
   ASSERT_EQ(Controller().PanelStateNow(), Connected);
-  StartCountingFrom(theChannel.FrameCounter);
-  ExpectButtonEvent(0x31);  // the Enter release, forwarded once Connected
-  SendKey(Button(IDC_CONNECT), QEvent::KeyRelease, Qt::Key_Return);
+  EXPECT_TRUE(Button(IDC_CONNECT)->isChecked());
 
+  StartCountingFrom(theChannel.FrameCounter);
+  ExpectButtonEvent(0x21);  // Enter pressed
+  ExpectButtonEvent(0x31);  // and released
+  Type(Qt::Key_Return);
+  EXPECT_EQ(Controller().PanelStateNow(), Connected);
+  EXPECT_TRUE(Button(IDC_CONNECT)->isChecked());
   EXPECT_EQ(driver.Mismatches(), "");
+
+  Type(Qt::Key_Space);  // Disconnect
+  EXPECT_EQ(Controller().PanelStateNow(), NoDevice);
+  EXPECT_FALSE(driver.IsOpen());
+  dialog->hide();
+}
+
+// With Alt held a device key is the window's; Ctrl and Shift do not change a key.
+TEST_F(DialogTest, AltWithADeviceKeyStaysWithTheWindowCtrlAndShiftDoNot) {
+  Connect();
+  FocusOn(IDC_CONNECT);
+  driver.ForgetHistory();
+  for (int key :
+       {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Left, Qt::Key_Up, Qt::Key_Right, Qt::Key_Down}) {
+    SCOPED_TRACE(key);
+    FocusOn(IDC_CONNECT);
+    Type(key, Qt::AltModifier);
+    Type(key, Qt::AltModifier | Qt::ShiftModifier);
+  }
+  EXPECT_TRUE(driver.writes.empty());
+  EXPECT_TRUE(dialog->isVisible());  // Alt+Esc is not the dialog's Cancel
+  EXPECT_EQ(Controller().PanelStateNow(), Connected);
+  EXPECT_TRUE(Button(IDC_CONNECT)->isChecked());
+
+  StartCountingFrom(theChannel.FrameCounter);
+  ExpectButtonEvent(0x24);  // Ctrl+Up
+  ExpectButtonEvent(0x34);
+  ExpectButtonEvent(0x21);  // Shift+Enter
+  ExpectButtonEvent(0x31);
+  ExpectButtonEvent(0x20);  // Ctrl+Shift+Esc
+  ExpectButtonEvent(0x30);
+  Type(Qt::Key_Up, Qt::ControlModifier);
+  Type(Qt::Key_Return, Qt::ShiftModifier);
+  Type(Qt::Key_Escape, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(driver.Mismatches(), "");
+  EXPECT_TRUE(dialog->isVisible());
+  dialog->hide();
 }
 
 TEST_F(DialogTest, KeysForAnOpenBoxAreNotForwarded) {
