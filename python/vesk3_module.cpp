@@ -52,6 +52,11 @@ struct DeviceError {
   SessionFailure failure;
 };
 
+// A file that cannot be read or written, on its way to Python as OSError.
+struct FileError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 // A Python exception raised by a signal handler while the core ran without
 // the GIL: kept until the call returns, then raised.
 struct CapturedSignal {
@@ -278,7 +283,7 @@ class Session {
     Connect();
     std::string error;
     std::unique_ptr<FrameRecorder> recorder = OpenRecorder(out, &error);
-    if (!recorder) throw std::runtime_error(error);
+    if (!recorder) throw FileError(error);
     uint64_t frames = 0;
     std::string writeError;
     MirrorLimits limits;
@@ -299,7 +304,7 @@ class Session {
       if (writeError.empty()) writeError = finishError;
     }
     RaiseCapturedSignal();
-    if (!writeError.empty()) throw std::runtime_error(writeError);
+    if (!writeError.empty()) throw FileError(writeError);
     if (end == MirrorEnd::Failed) Check(failed);
     return frames;
   }
@@ -381,6 +386,8 @@ PYBIND11_MODULE(_vesk3, m) {
       py::object type = py::module_::import("vesk3._errors").attr("Vesk3Error");
       py::object error = type(e.failure.code, e.failure.text, e.failure.detail, e.failure.hint);
       PyErr_SetObject(type.ptr(), error.ptr());
+    } catch (const FileError& e) {
+      PyErr_SetString(PyExc_OSError, e.what());
     }
   });
 
@@ -392,16 +399,16 @@ PYBIND11_MODULE(_vesk3, m) {
       [](const std::string& path, const InputArray& array, int scale) {
         if (scale < 1 || scale > kMaxScale) throw py::value_error("scale is 1 .. 16");
         const std::string error = WritePng(path, ScaleNearest(ImageOf(array), scale));
-        if (!error.empty()) throw std::runtime_error(error);
+        if (!error.empty()) throw FileError(error);
       },
       py::arg("path"), py::arg("image"), py::arg("scale") = 1);
   m.def(
-      "read_reference",
+      "read_png",
       [](const std::string& path) {
-        RgbImage reference;
-        const std::string error = ReadReference(path, &reference);
-        if (!error.empty()) throw std::runtime_error(error);
-        return ArrayOf(reference);
+        RgbImage read;
+        const std::string error = ReadPng(path, &read);
+        if (!error.empty()) throw FileError(error);
+        return ArrayOf(read);
       },
       py::arg("path"));
   m.def(

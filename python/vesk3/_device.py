@@ -157,7 +157,7 @@ class Device:
         if isinstance(reference, np.ndarray):
             image = reference
         else:
-            image = _vesk3.read_reference(os.fspath(reference))
+            image = _vesk3.read_png(os.fspath(reference))
         if region is not None:
             region = tuple(int(v) for v in region)
         matched, ms, differing, screen, diff = self._call(
