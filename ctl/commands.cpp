@@ -13,6 +13,7 @@
 #include "ctl/interrupt.h"
 #include "ctl/key_press.h"
 #include "ctl/mirror_loop.h"
+#include "ctl/screen_expect.h"
 #include "services/display_frame.h"
 #include "services/program_state.h"
 
@@ -278,40 +279,28 @@ std::string DiffPathOf(const std::string& reference) {
 }
 
 int ExpectCommand(const Run& run) {
-  RgbImage read;
   RgbImage reference;
-  std::string error = ReadPng(run.line.reference, &read);
-  if (error.empty()) error = ReferenceAtDeviceSize(read, &reference);
+  std::string error = ReadReference(run.line.reference, &reference);
   if (!error.empty()) {
     run.console.Error(error);
     return kExitFailure;
   }
   const Region region = run.line.hasRegion ? run.line.region : WholeImage(reference);
-  RgbImage screen;
-  int64_t differing = -1;
-  uint64_t matchedMs = 0;
-  auto onFrame = [&](const MirrorFrame& frame) {
-    screen = ImageOfFrame(FrameBuffer);
-    differing = CountDifferingPixels(screen, reference, region, run.line.tolerance);
-    matchedMs = frame.msSinceStart;
-    return differing != 0;
-  };
-  ResultCode failed = kResultOk;
-  const MirrorEnd end =
-      RunMirror(run.session, SecondsLimit(run.line.timeoutS, 0), onFrame, nullptr, &failed);
-  if (end != MirrorEnd::Done) {
-    if (end == MirrorEnd::Stopped) {
-      run.console.Note(Format("the screen matches after %" PRIu64 " ms", matchedMs));
+  const ExpectOutcome outcome =
+      ExpectScreen(run.session, reference, region, run.line.tolerance, run.line.timeoutS);
+  if (outcome.end != MirrorEnd::Done) {
+    if (outcome.end == MirrorEnd::Stopped) {
+      run.console.Note(Format("the screen matches after %" PRIu64 " ms", outcome.matchedMs));
     }
-    return MirrorExit(run, end, failed);
+    return MirrorExit(run, outcome.end, outcome.failed);
   }
-  if (differing < 0) {
+  if (outcome.differing < 0) {
     run.console.Error("no frame arrived before the timeout");
     return kExitExpectTimedOut;
   }
-  run.console.out << differing << " pixels differ\n";
+  run.console.out << outcome.differing << " pixels differ\n";
   const std::string diffPath = DiffPathOf(run.line.reference);
-  error = WritePng(diffPath, DiffImage(screen, reference, region, run.line.tolerance));
+  error = WritePng(diffPath, DiffImage(outcome.screen, reference, region, run.line.tolerance));
   if (!error.empty()) {
     run.console.Error(error);
   } else {

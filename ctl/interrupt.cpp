@@ -4,6 +4,7 @@
 
 namespace {
 volatile sig_atomic_t pendingSignal = 0;
+InterruptProbe probe = nullptr;
 
 void OnSignal(int signal) {
   pendingSignal = signal;
@@ -23,8 +24,12 @@ int InterruptSignal() {
   return pendingSignal;
 }
 
+void SetInterruptProbe(InterruptProbe newProbe) {
+  probe = newProbe;
+}
+
 bool Interrupted() {
-  return pendingSignal != 0;
+  return pendingSignal != 0 || (probe != nullptr && probe());
 }
 
 void RequestInterrupt(int signal) {

@@ -9,6 +9,11 @@
 constexpr int kExitInterruptBase = 128;
 
 void InstallInterruptHandlers();
+// A second source of stops for hosts with their own signal handling (the
+// Python module: Ctrl+C raises KeyboardInterrupt there). Interrupted() asks it
+// whenever no signal is pending; true means stop. nullptr: none.
+using InterruptProbe = bool (*)();
+void SetInterruptProbe(InterruptProbe probe);
 // The signal that asked to stop (SIGINT, SIGTERM), or 0.
 int InterruptSignal();
 bool Interrupted();

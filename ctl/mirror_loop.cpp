@@ -9,37 +9,63 @@ constexpr uint64_t kUsPerMs = 1000;
 constexpr uint64_t kPeriodUs = uint64_t{kMirrorPeriodMs} * kUsPerMs;
 }  // namespace
 
+ResultCode MirrorTicks::Start() {
+  const ResultCode connected = session_.Connect();
+  startUs_ = ThePlatform().NowUs();
+  nextTickUs_ = startUs_;
+  frames_ = 0;
+  ticked_ = false;
+  return connected;
+}
+
+MirrorTicks::Tick MirrorTicks::Next(MirrorFrame* frame, uint64_t* msSinceStart,
+                                    ResultCode* failed) {
+  if (ticked_) {
+    // Like the window's timer: the next tick one period on, or at once when late.
+    nextTickUs_ += kPeriodUs;
+    const uint64_t nowUs = ThePlatform().NowUs();
+    if (nextTickUs_ < nowUs) nextTickUs_ = nowUs;
+  }
+  ticked_ = true;
+  if (!WaitUntilUs(nextTickUs_)) return Tick::Interrupted;
+  const uint64_t bytesBefore = session_.Driver().BytesMoved();
+  bool refreshed = false;
+  const ResultCode r = session_.Refresh(&refreshed);
+  if (r != kResultOk) {
+    *failed = r;
+    return Tick::Failed;
+  }
+  *msSinceStart = (ThePlatform().NowUs() - startUs_) / kUsPerMs;
+  if (!refreshed) return Tick::Unchanged;
+  *frame = MirrorFrame{frames_, *msSinceStart, session_.Driver().BytesMoved() - bytesBefore};
+  ++frames_;
+  return Tick::Refreshed;
+}
+
 MirrorEnd RunMirror(DeviceSession& session, const MirrorLimits& limits, const FrameSink& onFrame,
                     const TickSink& onTick, ResultCode* failed) {
-  const ResultCode connected = session.Connect();
+  MirrorTicks ticks(session);
+  const ResultCode connected = ticks.Start();
   if (connected != kResultOk) {
     *failed = connected;
     return MirrorEnd::Failed;
   }
-  const uint64_t startUs = ThePlatform().NowUs();
-  uint64_t nextTickUs = startUs;
-  uint64_t frames = 0;
   for (;;) {
-    if (!WaitUntilUs(nextTickUs)) return MirrorEnd::Interrupted;
-    const uint64_t bytesBefore = session.Driver().BytesMoved();
-    bool refreshed = false;
-    const ResultCode r = session.Refresh(&refreshed);
-    if (r != kResultOk) {
-      *failed = r;
-      return MirrorEnd::Failed;
-    }
-    const uint64_t nowMs = (ThePlatform().NowUs() - startUs) / kUsPerMs;
-    if (refreshed) {
-      MirrorFrame frame{frames, nowMs, session.Driver().BytesMoved() - bytesBefore};
-      ++frames;
-      if (!onFrame(frame)) return MirrorEnd::Stopped;
+    MirrorFrame frame;
+    uint64_t nowMs = 0;
+    switch (ticks.Next(&frame, &nowMs, failed)) {
+      case MirrorTicks::Tick::Interrupted:
+        return MirrorEnd::Interrupted;
+      case MirrorTicks::Tick::Failed:
+        return MirrorEnd::Failed;
+      case MirrorTicks::Tick::Refreshed:
+        if (!onFrame(frame)) return MirrorEnd::Stopped;
+        break;
+      case MirrorTicks::Tick::Unchanged:
+        break;
     }
     if (onTick) onTick(nowMs);
-    if (limits.frames != 0 && frames >= limits.frames) return MirrorEnd::Done;
+    if (limits.frames != 0 && ticks.Frames() >= limits.frames) return MirrorEnd::Done;
     if (limits.ms != 0 && nowMs >= limits.ms) return MirrorEnd::Done;
-    // Like the window's timer: the next tick one period on, or at once when late.
-    nextTickUs += kPeriodUs;
-    const uint64_t afterUs = ThePlatform().NowUs();
-    if (nextTickUs < afterUs) nextTickUs = afterUs;
   }
 }

@@ -34,6 +34,28 @@ using FrameSink = std::function<bool(const MirrorFrame&)>;
 // Called after every tick, refreshed or not, with the time since start.
 using TickSink = std::function<void(uint64_t msSinceStart)>;
 
+// The loop one tick at a time, for callers that pull frames (the Python
+// module's frames()): the same pacing as RunMirror, which is built on it.
+class MirrorTicks {
+ public:
+  explicit MirrorTicks(DeviceSession& session) : session_(session) {}
+
+  // Connects (wake-up, handshake); the clock starts at the first refresh.
+  ResultCode Start();
+  enum class Tick { Refreshed, Unchanged, Interrupted, Failed };
+  // Waits for the next tick and refreshes once. *frame is filled on
+  // Refreshed; *msSinceStart on Refreshed and Unchanged; *failed on Failed.
+  Tick Next(MirrorFrame* frame, uint64_t* msSinceStart, ResultCode* failed);
+  uint64_t Frames() const { return frames_; }
+
+ private:
+  DeviceSession& session_;
+  uint64_t startUs_ = 0;
+  uint64_t nextTickUs_ = 0;
+  uint64_t frames_ = 0;
+  bool ticked_ = false;
+};
+
 // Connects first (wake-up, handshake), so the clock starts at the first refresh.
 MirrorEnd RunMirror(DeviceSession& session, const MirrorLimits& limits, const FrameSink& onFrame,
                     const TickSink& onTick, ResultCode* failed);

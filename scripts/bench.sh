@@ -28,6 +28,10 @@ echo "== end to end over the simulated bridge in real time, presence poll"
 echo "== vesk3ctl: screenshot start to file against its bound, record's refresh rate beside the window's"
 "$B/vesk3_bench_ctl" --benchmark_out="$RESULTS/ctl.json" --benchmark_out_format=json
 
+echo "== vesk3 (Python): 50 steps of press plus expect in one session against 50 vesk3ctl calls"
+cmake --build "$BUILD" -j"$JOBS" --target vesk3_python vesk3ctl
+/usr/bin/python3 bench/python_steps.py "$BUILD" 50 | tee "$RESULTS/python.json"
+
 echo "== refresh period and CPU share (${SECONDS_PER_RUN} s per run)"
 : >"$RESULTS/mirror.jsonl"
 for scene in ui square; do

@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libftdi1-dev libusb-1.0-0-dev
+  pybind11-dev python3-dev python3-numpy python3-pytest
   libpng-dev libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libpulse-dev pulseaudio-utils
   umockdev libumockdev-dev
