@@ -104,6 +104,7 @@ void UsbDevice::Reset() {
   linkError = LinkError{};
   bitDirection = 0;
   bitLevels = 0;
+  bytesMoved = 0;
   serialForSerial_[0] = descrForSerial_[0] = serialForDescr_[0] = descrForDescr_[0] = '\0';
 }
 
@@ -354,6 +355,7 @@ int32_t UsbDevice::Write(const void* data, int32_t length) {
       return 0;
     }
     if (written > n) written = n;  // a driver never accepts more than it was handed
+    bytesMoved += written;
     position += written;
     left -= written;
   }
@@ -377,6 +379,7 @@ int32_t UsbDevice::Read(void* buffer, int32_t length) {
     return 0;
   }
   if (got > static_cast<uint32_t>(length)) got = static_cast<uint32_t>(length);
+  bytesMoved += got;
   return static_cast<int32_t>(got);
 }
 

@@ -107,6 +107,15 @@ class PanelView {
                          uint8_t* chosenGreen, uint8_t* chosenBlue) = 0;
 };
 
+// Whoever else follows the panel beside the window (capture, enlarged views):
+// told after each state change and after each refreshed frame is shown.
+class PanelFollower {
+ public:
+  virtual ~PanelFollower() = default;
+  virtual void OnPanelStateChanged(PanelState state) = 0;
+  virtual void OnFrameShown() = 0;
+};
+
 class FrontPanelController : public PanelUi {
  public:
   explicit FrontPanelController(PanelView& view) : view_(view) {}
@@ -135,6 +144,9 @@ class FrontPanelController : public PanelUi {
   // or swallowed as a repeated release); false lets the dialog handle it.
   bool TranslateKey(KeyTransition transition, uint32_t virtualKey);
 
+  // One follower at most; null: none.
+  void SetFollower(PanelFollower* follower) { follower_ = follower; }
+
   uint32_t currentColor = 0;
 
   // PanelUi, for the services.
@@ -153,6 +165,9 @@ class FrontPanelController : public PanelUi {
   void Disconnect();
   void ApplyLook(const char* caption, bool pressed, const char* status, bool enabled);
 
+  void TellFollower();
+
   PanelView& view_;
+  PanelFollower* follower_ = nullptr;
   PanelState m_panelState = NoDevice;
 };
