@@ -1,8 +1,8 @@
 #include "panel/capture_menu.h"
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -184,8 +184,8 @@ QString CCaptureMenu::AskPathWithDialog(CaptureFile kind, const QString& suggest
 }
 
 void CCaptureMenu::WarnWithBox(const QString& text) {
-  QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text,
-                  QMessageBox::Ok, &m_dialog);
+  QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), text, QMessageBox::Ok,
+                  &m_dialog);
   box.setTextFormat(Qt::PlainText);
   box.exec();
 }
@@ -240,9 +240,9 @@ void CCaptureMenu::SaveScreenshot() {
   if (m_lastImage.rgb.empty()) return;
   // The screen as it was when asked: refreshes go on under the save dialog.
   const RgbImage image = m_lastImage;
-  const QString suggested = QDir(m_screenshotFolder)
-                                .filePath(CaptureBaseName(QDateTime::currentSecsSinceEpoch()) +
-                                          QStringLiteral(".png"));
+  const QString suggested =
+      QDir(m_screenshotFolder)
+          .filePath(CaptureBaseName(QDateTime::currentSecsSinceEpoch()) + QStringLiteral(".png"));
   const QString path = askPath(CaptureFile::Screenshot, suggested);
   if (path.isEmpty()) return;
   m_screenshotFolder = QFileInfo(path).absolutePath();
@@ -260,9 +260,9 @@ void CCaptureMenu::ToggleRecording() {
 
 void CCaptureMenu::StartRecording() {
   if (Recording() || !m_connected || m_lastImage.rgb.empty()) return;
-  const QString suggested = QDir(m_recordingFolder)
-                                .filePath(CaptureBaseName(QDateTime::currentSecsSinceEpoch()) +
-                                          QStringLiteral(".mkv"));
+  const QString suggested =
+      QDir(m_recordingFolder)
+          .filePath(CaptureBaseName(QDateTime::currentSecsSinceEpoch()) + QStringLiteral(".mkv"));
   const QString path = askPath(CaptureFile::Recording, suggested);
   // The mirror may have stopped while the dialog was open.
   if (path.isEmpty() || !m_connected || Recording()) return;

@@ -27,7 +27,8 @@ RefreshReading RefreshMeter::Reading() const {
   reading.valid = true;
   reading.refreshesPerSecond = intervals / seconds;
   reading.bytesPerRefresh = static_cast<double>(bytes) / intervals;
-  reading.linkShare = static_cast<double>(bytes) / seconds / static_cast<double>(kLineBytesPerSecond);
+  reading.linkShare =
+      static_cast<double>(bytes) / seconds / static_cast<double>(kLineBytesPerSecond);
   return reading;
 }
 

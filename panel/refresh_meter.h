@@ -19,10 +19,10 @@ constexpr uint64_t kLineBytesPerSecond = kWorkBaud / 10;
 constexpr uint64_t kMeterWindowUs = 2000000;
 
 struct RefreshReading {
-  bool valid = false;           // two refreshes at least inside the window
+  bool valid = false;  // two refreshes at least inside the window
   double refreshesPerSecond = 0;
   double bytesPerRefresh = 0;
-  double linkShare = 0;         // of kLineBytesPerSecond, 0 .. 1 and more
+  double linkShare = 0;  // of kLineBytesPerSecond, 0 .. 1 and more
 };
 
 class RefreshMeter {

@@ -65,11 +65,12 @@ def visible_windows(s):
     return set(out.stdout.split())
 
 
-def open_menu_item(s, downs):
-    """Right-clicks the view and takes the menu's item after `downs` Downs."""
+def open_menu_item(s, downs, window=None, point=None):
+    """Right-clicks the view (or a point of another window) and takes the
+    menu's item after `downs` Downs."""
     before = visible_windows(s)
-    x, y = view_point(s)
-    s.run(["xdotool", "mousemove", "--window", s.window, str(x), str(y), "click", "3"])
+    x, y = point or view_point(s)
+    s.run(["xdotool", "mousemove", "--window", window or s.window, str(x), str(y), "click", "3"])
     wait_for("the context menu", lambda: visible_windows(s) - before)
     s.run(["xdotool", "key"] + ["Down"] * downs + ["Return"])
 
@@ -141,7 +142,7 @@ def zoom(s, shot):
     log("the zoom window shows the mirror enlarged twice")
     if shot:
         # The picture shows the readout too: on, it is in the title and in the corner.
-        open_menu_item(s, 5)  # Show refresh rate
+        open_menu_item(s, 5, window, (w0 // 2, h0 // 2))  # Show refresh rate, from the zoom window
         wait_for("the readout in the title", lambda: "refreshes/s" in title(s))
         wait_for("the readout in the zoom window", lambda: enlarged_mirror() is None)
         s.run(["import", "-window", window, shot])

@@ -63,7 +63,8 @@ const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnv
 // Every RGB565 value somewhere, so a wrong widening of any channel shows.
 std::vector<uint16_t> AllColours() {
   std::vector<uint16_t> pixels(kDisplayPixels);
-  for (int i = 0; i < kDisplayPixels; ++i) pixels[static_cast<size_t>(i)] = static_cast<uint16_t>(i * 7);
+  for (int i = 0; i < kDisplayPixels; ++i)
+    pixels[static_cast<size_t>(i)] = static_cast<uint16_t>(i * 7);
   return pixels;
 }
 
@@ -161,7 +162,8 @@ TEST_F(CaptureTest, MenuOffersSaveAndRecordOnceAFrameIsShownAndSaveAfterADisconn
 
 TEST_F(CaptureTest, MenuOpensOverTheViewOnRightClickAndOnTheMenuKey) {
   CBitmapRect& view = dialog->Display();
-  QContextMenuEvent mouse(QContextMenuEvent::Mouse, QPoint(10, 10), view.mapToGlobal(QPoint(10, 10)));
+  QContextMenuEvent mouse(QContextMenuEvent::Mouse, QPoint(10, 10),
+                          view.mapToGlobal(QPoint(10, 10)));
   QApplication::sendEvent(&view, &mouse);
   EXPECT_TRUE(capture->Menu().isVisible());
   capture->Menu().hide();
@@ -203,7 +205,8 @@ TEST_F(CaptureTest, SavedPngIsTheDeviceScreenPixelForPixelAsTheViewShowsIt) {
   EXPECT_EQ(asked[0].kind, CaptureFile::Screenshot);
   const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
   EXPECT_TRUE(asked[0].suggested.startsWith(pictures + "/")) << asked[0].suggested.toStdString();
-  EXPECT_TRUE(QRegularExpression("/vesk3-\\d{8}-\\d{6}\\.png$").match(asked[0].suggested).hasMatch())
+  EXPECT_TRUE(
+      QRegularExpression("/vesk3-\\d{8}-\\d{6}\\.png$").match(asked[0].suggested).hasMatch())
       << asked[0].suggested.toStdString();
 
   // After a disconnect the last mirrored image is saved, in the folder used last.
@@ -213,7 +216,8 @@ TEST_F(CaptureTest, SavedPngIsTheDeviceScreenPixelForPixelAsTheViewShowsIt) {
   capture->SaveScreenshot();
   ASSERT_EQ(ReadPng(Path("second.png"), &saved), "");
   EXPECT_TRUE(SameImage(saved, ImageOfFrame(colours.data())));
-  EXPECT_TRUE(asked.back().suggested.startsWith(folder.path() + "/")) << asked.back().suggested.toStdString();
+  EXPECT_TRUE(asked.back().suggested.startsWith(folder.path() + "/"))
+      << asked.back().suggested.toStdString();
   EXPECT_TRUE(warnings.empty());
 }
 
@@ -229,7 +233,8 @@ TEST_F(CaptureTest, CtrlSAndCtrlRAskForAFileAndCancelWritesNothing) {
   EXPECT_EQ(asked[1].kind, CaptureFile::Recording);
   EXPECT_TRUE(asked[1].suggested.endsWith(".mkv"));
   EXPECT_FALSE(capture->Recording());
-  EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
+  EXPECT_TRUE(
+      QDir(folder.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
   EXPECT_TRUE(ButtonEvents().empty()) << "no key went to the device";
 }
 
@@ -261,7 +266,8 @@ std::vector<std::pair<uint64_t, uint64_t>> FramesTable(const std::string& folder
   std::vector<std::pair<uint64_t, uint64_t>> rows;
   while (std::getline(in, line)) {
     uint64_t index = 0, ms = 0, bytes = 0;
-    if (std::sscanf(line.c_str(), "%lu,%lu,%lu", &index, &ms, &bytes) == 3) rows.push_back({ms, bytes});
+    if (std::sscanf(line.c_str(), "%lu,%lu,%lu", &index, &ms, &bytes) == 3)
+      rows.push_back({ms, bytes});
   }
   return rows;
 }
@@ -340,7 +346,7 @@ TEST(ZoomFactor, LargestWholeFactorThatFits) {
     int width, height, factor;
   };
   const Case cases[] = {
-      {240, 320, 1},   {100, 100, 1},   {479, 639, 1},   {480, 639, 1}, {480, 640, 2},
+      {240, 320, 1},   {100, 100, 1},   {479, 639, 1},   {480, 639, 1},  {480, 640, 2},
       {1920, 1080, 3}, {1080, 1920, 4}, {3840, 2160, 6}, {720, 5000, 3}, {0, 0, 1},
   };
   for (const Case& c : cases) {
@@ -390,8 +396,8 @@ TEST_F(CaptureTest, DeviceKeysTypedInTheZoomWindowReachTheDevice) {
   SendKey(zoom, QEvent::KeyRelease, Qt::Key_Escape);
   const int down = DeviceKeyForVirtualKey(kVirtualKeyDown);
   const int esc = DeviceKeyForVirtualKey(kVirtualKeyEscape);
-  EXPECT_EQ(ButtonEvents(), (std::vector<int>{down, down, down + kButtonRelease, esc,
-                                              esc + kButtonRelease}));
+  EXPECT_EQ(ButtonEvents(),
+            (std::vector<int>{down, down, down + kButtonRelease, esc, esc + kButtonRelease}));
   EXPECT_TRUE(zoom->isFullScreen()) << "Esc went to the device, not to the window";
   EXPECT_TRUE(dialog->isVisible());
 
