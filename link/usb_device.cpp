@@ -105,6 +105,7 @@ void UsbDevice::Reset() {
   bitDirection = 0;
   bitLevels = 0;
   configured_ = false;
+  bytesMoved = 0;
   serialForSerial_[0] = descrForSerial_[0] = serialForDescr_[0] = descrForDescr_[0] = '\0';
 }
 
@@ -356,6 +357,7 @@ int32_t UsbDevice::Write(const void* data, int32_t length) {
       return 0;
     }
     if (written > n) written = n;  // a driver never accepts more than it was handed
+    bytesMoved += written;
     position += written;
     left -= written;
   }
@@ -379,6 +381,7 @@ int32_t UsbDevice::Read(void* buffer, int32_t length) {
     return 0;
   }
   if (got > static_cast<uint32_t>(length)) got = static_cast<uint32_t>(length);
+  bytesMoved += got;
   return static_cast<int32_t>(got);
 }
 

@@ -101,6 +101,9 @@ class UsbDevice {
   LinkError linkError;
   uint32_t bitDirection = 0;
   uint32_t bitLevels = 0;
+  // Bytes Write and Read have moved since the program started, both ways
+  // together: what meters read (it costs no device traffic).
+  uint64_t bytesMoved = 0;
 
  private:
   bool IsTheDevice(const FtDeviceListInfoNode& node) const;

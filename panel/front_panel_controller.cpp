@@ -59,6 +59,7 @@ void FrontPanelController::SetPanelState(PanelState state) {
     view_.StartTimer(TIMER_DISPLAY, kDisplayPeriodMs);
     fullRefresh = true;
     m_panelState = Connected;
+    TellFollower();
     return;
   }
   const bool available = state == DeviceAvailable;
@@ -67,6 +68,11 @@ void FrontPanelController::SetPanelState(PanelState state) {
   view_.StopTimer(TIMER_DISPLAY);
   view_.StartTimer(TIMER_POLL, kPollPeriodMs);
   m_panelState = available ? DeviceAvailable : NoDevice;
+  TellFollower();
+}
+
+void FrontPanelController::TellFollower() {
+  if (follower_ != nullptr) follower_->OnPanelStateChanged(m_panelState);
 }
 
 void FrontPanelController::OnTimer(int id) {
@@ -137,6 +143,7 @@ void FrontPanelController::VK3cmd_UpdateDisplay() {
   // still owed stays owed, and the view is redrawn from the unchanged buffer.
   if (result == kResultOk) fullRefresh = false;
   view_.ShowFrame();
+  if (follower_ != nullptr) follower_->OnFrameShown();
 }
 
 void FrontPanelController::ShowCommandError(const char* label, ResultCode code) {

@@ -110,6 +110,15 @@ class PanelView {
                          uint8_t* chosenGreen, uint8_t* chosenBlue) = 0;
 };
 
+// Whoever else follows the panel beside the window (capture, enlarged views):
+// told after each state change and after each refreshed frame is shown.
+class PanelFollower {
+ public:
+  virtual ~PanelFollower() = default;
+  virtual void OnPanelStateChanged(PanelState state) = 0;
+  virtual void OnFrameShown() = 0;
+};
+
 class FrontPanelController : public PanelUi {
  public:
   explicit FrontPanelController(PanelView& view) : view_(view) {}
@@ -141,6 +150,9 @@ class FrontPanelController : public PanelUi {
   bool TranslateKey(KeyTransition transition, uint32_t virtualKey,
                     KeyChord chord = KeyChord::Plain);
 
+  // One follower at most; null: none.
+  void SetFollower(PanelFollower* follower) { follower_ = follower; }
+
   uint32_t currentColor = 0;
 
   // PanelUi, for the services.
@@ -159,7 +171,10 @@ class FrontPanelController : public PanelUi {
   void Disconnect();
   void ApplyLook(const char* caption, bool pressed, const char* status, bool enabled);
 
+  void TellFollower();
+
   PanelView& view_;
+  PanelFollower* follower_ = nullptr;
   PanelState m_panelState = NoDevice;
   // The device keys whose press was sent and whose release was not, one bit per key number.
   uint32_t keysDown_ = 0;

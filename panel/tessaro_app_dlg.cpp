@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "panel/bitmap_rect.h"
+#include "panel/capture_menu.h"
 #include "panel/dialog_template.h"
 
 // The icons live in this static library's resources.
@@ -105,6 +106,8 @@ CTessaro_AppDlg::CTessaro_AppDlg(QWidget* parent)
 
   BuildControls();
   WireControls();
+  // Capture, the zoom window and the refresh readout, beside the template's controls.
+  new CCaptureMenu(*this);
 
   // The window's initialisation: icons, then the controller starts in NoDevice.
   setWindowIcon(m_appIcon);
