@@ -82,10 +82,11 @@ FIELDS
   for field in Maintainer Homepage Description; do
     [ -n "$(dpkg-deb -f "$DEB" "$field")" ] || fail "field $field is empty"
   done
-  # Depends comes from the libraries the binaries link: libftdi1 only Tessaro_App needs.
+  # Depends comes from the libraries the binaries link: libftdi1 only Tessaro_App needs;
+  # libpulse0 plays the beep.
   local depends
   depends=$(dpkg-deb -f "$DEB" Depends)
-  for lib in libc6 libftdi1-2 libusb-1.0-0 libqt6widgets6; do
+  for lib in libc6 libftdi1-2 libusb-1.0-0 libqt6widgets6 libpulse0; do
     [[ ",$depends" == *", $lib "* || ",$depends" == *",$lib "* ]] || fail "Depends lacks $lib: $depends"
   done
 }
