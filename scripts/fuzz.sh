@@ -16,7 +16,11 @@ ALL_TARGETS=(fuzz_command_exchange fuzz_descriptor_table fuzz_display_frame fuzz
 TARGETS=("${ALL_TARGETS[@]}")
 if [ $# -gt 0 ]; then TARGETS=("$@"); fi
 
-CC=clang CXX=clang++ cmake -G Ninja -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+LAUNCHER=()
+if command -v ccache >/dev/null; then
+  LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+CC=clang CXX=clang++ cmake -G Ninja -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" \
   -DVESK3_FUZZ=ON -DVESK3_PANEL=OFF -DVESK3_HARDWARE=OFF -DVESK3_BENCH=OFF -DVESK3_TESTS=ON \
   >/dev/null
 cmake --build "$BUILD" -j"${JOBS:-2}" --target fuzzers

@@ -14,8 +14,14 @@ step() { printf '\n=== %s ===\n' "$*"; }
 step "install packages"
 scripts/install-deps.sh
 
+# Every build goes through ccache where it is installed.
+LAUNCHER=()
+if command -v ccache >/dev/null; then
+  LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+
 step "normal build"
-cmake -G Ninja -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -G Ninja -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" >/dev/null
 cmake --build build -j"$JOBS"
 
 step "tests (normal build)"
@@ -32,15 +38,11 @@ cmake_minimum_required(VERSION 3.25)
 project(vesk3_parent LANGUAGES C CXX)
 add_subdirectory("$ROOT" tessaro_app)
 CMAKE
-LAUNCHER=()
-if command -v ccache >/dev/null; then
-  LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-fi
 cmake -G Ninja -S "$PARENT" -B "$PARENT/build" -DCMAKE_BUILD_TYPE=Release "${LAUNCHER[@]}" >/dev/null
 cmake --build "$PARENT/build" --target vesk3_core -j"$JOBS"
 
 step "sanitizer build (ASan + UBSan)"
-cmake -G Ninja -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVESK3_SANITIZE=ON -DVESK3_BENCH=OFF >/dev/null
+cmake -G Ninja -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVESK3_SANITIZE=ON -DVESK3_BENCH=OFF "${LAUNCHER[@]}" >/dev/null
 cmake --build build-asan -j"$JOBS"
 
 step "tests (sanitizer build)"
